@@ -1,0 +1,33 @@
+// The one ODBC environment and connection of the run, and the diagnostics
+// reader every statement uses after a failed call.
+//
+// Owns envHandle, connHandle and diagRecord. Only connectDatabase writes the
+// handles; readDiagnostics overwrites diagRecord after every failure, so a
+// caller that needs the native error reads it straight after the call.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdint>
+
+#include "frame/fixed_text.h"
+
+struct DiagRecord {
+    FixedText<256> SqlState;
+    FixedText<1000> Message;
+    std::int32_t NativeError;
+};
+
+extern SQLHENV envHandle;
+extern SQLHDBC connHandle;
+extern DiagRecord diagRecord;
+
+// Connects to the data source with the login. Returns 0 when connected
+// (SQL_SUCCESS_WITH_INFO included), -1 when a handle could not be allocated
+// or the connect failed (diagRecord then holds the first diagnostic record).
+int connectDatabase(const char* loginName, const char* password, const char* dataSource);
+
+// Reads diagnostic record 1 of the handle into rec after clearing it.
+// Returns SQLGetDiagRec's result, which callers may ignore.
+int readDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& rec);

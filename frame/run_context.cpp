@@ -1,0 +1,3 @@
+#include "frame/run_context.h"
+
+constinit RunContext runContext{};

@@ -1,0 +1,75 @@
+// The stand-in's T-SQL engine: runs the statements of the batch (and of
+// isql sessions) with SQL Server's semantics on a SQLite database.
+//
+// This header is the whole contract between the engine and any front (the
+// ODBC driver today). The engine knows nothing about ODBC handles, fault
+// injection or tracing; the front knows nothing about SQL.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace standin {
+
+// One diagnostic record, shaped as SQL Server reports it.
+struct Diag {
+    std::string sqlState;  // five characters, e.g. "23000"
+    std::int32_t native = 0;  // SQL Server message number, 0 for driver-made records
+    std::string message;   // without any "[vendor][driver]" prefix
+};
+
+enum class ColType { Char, VarChar, Int, SmallInt, DateTime };
+
+struct Column {
+    std::string name;  // empty for an unnamed expression
+    ColType type = ColType::VarChar;
+    int size = 0;      // declared length for char/varchar; display size otherwise
+    bool nullable = true;
+};
+
+// Values travel as text: integers in decimal, datetime as
+// "yyyy-mm-dd hh:mm:ss.fff", char(n) blank-padded to n. nullopt is NULL.
+using Value = std::optional<std::string>;
+using Row = std::vector<Value>;
+
+enum class Status { Success, SuccessWithInfo, NoData, Error };
+
+struct Result {
+    Status status = Status::Success;
+    std::vector<Diag> diags;       // the records in order; first is the cause
+    bool hasResultSet = false;     // a SELECT ran: columns and rows are set
+    std::vector<Column> columns;
+    std::vector<Row> rows;         // materialised when the statement ran
+    std::int64_t rowCount = -1;    // rows affected by INSERT/UPDATE/DELETE, -1 otherwise
+};
+
+struct Options {
+    std::string databasePath;  // SQLite file, created when missing
+    std::string serverTime;    // "yyyy-mm-dd hh:mm:ss": the server's clock; empty = local time
+};
+
+class Engine {
+public:
+    virtual ~Engine() = default;
+
+    // Opens (creating when missing) the database. Returns null and fills
+    // *error when the file cannot be opened.
+    static std::unique_ptr<Engine> open(const Options& options, Diag* error);
+
+    // Runs one statement. A searched UPDATE or DELETE that matches no row
+    // gives Status::NoData with rowCount 0; the front decides what an ODBC 2
+    // application sees instead.
+    virtual Result execute(std::string_view sql) = 0;
+
+    // Autocommit is on by default: each statement commits by itself.
+    // With it off, the first statement opens a transaction that lasts until
+    // endTransaction. BEGIN TRAN / COMMIT / ROLLBACK work in either mode.
+    virtual void setAutocommit(bool on) = 0;
+    virtual Result endTransaction(bool commit) = 0;
+};
+
+}  // namespace standin

@@ -1,0 +1,104 @@
+// Test support: temporary folders, stand-in data sources reached through the
+// driver manager, and runs of the real binaries.
+//
+// The driver manager caches the paths of its ini files at its first call, so
+// every test program uses one private ini folder (ODBCSYSINI and ODBCINI are
+// set by iniDir() on first use, before any ODBC call). Each StandinDb adds a
+// data source of its own to that folder, backed by a fresh SQLite file.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kt {
+
+// Paths of the project and the built programs.
+std::string sourceDir();
+std::string kelborBinary();
+std::string configBinary();
+std::string standinDriver();
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+bool fileExists(const std::string& path);
+
+// A fresh folder under /tmp, removed with everything in it when destroyed.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// The process-wide ini folder (odbcinst.ini registers the stand-in as
+// "Standin"); sets ODBCSYSINI and ODBCINI on first call.
+const std::string& iniDir();
+
+// A data source on a fresh stand-in database. keys are extra odbc.ini
+// keywords (ServerTime, User, Password, FailOn, Trace, ...).
+class StandinDb {
+public:
+    explicit StandinDb(const std::map<std::string, std::string>& keys = {});
+    ~StandinDb();
+    StandinDb(const StandinDb&) = delete;
+    StandinDb& operator=(const StandinDb&) = delete;
+
+    const std::string& dsn() const { return dsn_; }
+    const std::string& databaseFile() const { return dbFile_; }
+    const std::string& dir() const { return dir_.path(); }
+
+    // Rewrites this data source's odbc.ini keywords (for example to switch
+    // fault injection on after loading the fixture).
+    void setKeys(const std::map<std::string, std::string>& keys);
+
+    // Runs a T-SQL script: one statement per line; blank lines and lines
+    // starting with "--" are skipped; "$(SCHEMA)" is replaced by schema.
+    // A failing statement is a test failure naming the statement.
+    void exec(const std::string& script, const std::string& schema = "QRV");
+    void execFile(const std::string& path, const std::string& schema = "QRV");
+    // sql/schema.sql under the schema name.
+    void loadSchema(const std::string& schema = "QRV");
+
+    // Runs one SELECT; every value as text, NULL as "NULL", trailing blanks kept.
+    std::vector<std::vector<std::string>> query(const std::string& sql);
+    // The single value of a one-row, one-column SELECT.
+    std::string scalar(const std::string& sql);
+
+private:
+    void writeSection();
+    TempDir dir_;
+    std::string dsn_;
+    std::string dbFile_;
+    std::map<std::string, std::string> keys_;
+};
+
+// Result of running a program to its end.
+struct RunResult {
+    int exitCode = -1;  // -1 when it did not exit normally (signal)
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] with arguments in cwd, the given variables added to (or, with
+// an empty value, still set in) the environment, feeding stdinText. Variables
+// named in unset are removed from the child's environment.
+RunResult runProgram(const std::vector<std::string>& argv, const std::string& cwd,
+                     const std::map<std::string, std::string>& env = {},
+                     const std::string& stdinText = "",
+                     const std::vector<std::string>& unset = {});
+
+// Writes a configuration file through kelbor-config (login, password read
+// from standard input, data source, schema as the operator types it, e.g.
+// "qrv"). Fails the test when the tool fails.
+void writeConfig(const std::string& path, const std::string& login, const std::string& password,
+                 const std::string& dataSource, const std::string& schema);
+
+}  // namespace kt
