@@ -26,7 +26,7 @@ bool fileExists(const std::string& path);
 
 // A fresh folder under /tmp, removed with everything in it when destroyed.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -34,7 +34,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -45,7 +45,7 @@ const std::string& iniDir();
 // A data source on a fresh stand-in database. keys are extra odbc.ini
 // keywords (ServerTime, User, Password, FailOn, Trace, ...).
 class StandinDb {
-public:
+  public:
     explicit StandinDb(const std::map<std::string, std::string>& keys = {});
     ~StandinDb();
     StandinDb(const StandinDb&) = delete;
@@ -72,7 +72,7 @@ public:
     // The single value of a one-row, one-column SELECT.
     std::string scalar(const std::string& sql);
 
-private:
+  private:
     void writeSection();
     TempDir dir_;
     std::string dsn_;
@@ -92,8 +92,7 @@ struct RunResult {
 // named in unset are removed from the child's environment.
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& cwd,
                      const std::map<std::string, std::string>& env = {},
-                     const std::string& stdinText = "",
-                     const std::vector<std::string>& unset = {});
+                     const std::string& stdinText = "", const std::vector<std::string>& unset = {});
 
 // Writes a configuration file through kelbor-config (login, password read
 // from standard input, data source, schema as the operator types it, e.g.
