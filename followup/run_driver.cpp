@@ -1,6 +1,111 @@
-// Placeholder until the run driver lands: a connected run ends here.
+// The run driver: one pass over the accounting day's day records.
+//
+// Owns the parameter file "kelbortgb" for the length of the pass: it is
+// emptied at the start of every run that gets this far, so its consumer
+// never sees the days of an earlier run, and gets one line for every day
+// that received a follow-up. The previous-day cursor stays open for the
+// whole pass while the search and the rules run their own statements.
 #include "followup/run_driver.h"
 
-void processDayRecords(const char* /*schema*/) {}
+#include <sql.h>
 
-void dumpDayRecord(const DayRecord& /*rec*/) {}
+#include <cstdio>
+
+#include "followup/daily_messages.h"
+#include "followup/hourly_messages.h"
+#include "followup/last_message_day.h"
+#include "frame/log.h"
+#include "frame/run_context.h"
+
+namespace {
+
+constexpr const char kParameterFileName[] = "kelbortgb";
+
+constexpr const char kParameterFileFailed[] = "Fehler: fopen(kelbortgb)!\n";
+constexpr const char kCursorOpenFailed[] = "Fehler(Cur_open): Tagsatz(+TgbSol) lesen! ";
+constexpr const char kCursorReadFailed[] = "Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! ";
+
+// Prints both records under their headings; only called with consoleDebug.
+void dumpPair(const DayRecord& accDay, const DayRecord& lastDay) {
+    consoleLine("aktueller Tagsatz!!!\n");
+    dumpDayRecord(accDay);
+    consoleLine("letzter Tagsatz!!!\n");
+    dumpDayRecord(lastDay);
+}
+
+// Handles one record of the accounting day. Returns 1 when either rule
+// generated a follow-up for it.
+int processDayRecord(DayRecord& accDay) {
+    DayRecord lastDay{};
+    const bool debug = runContext.consoleDebug != 0;
+
+    consoleLine("\nLesen TagSatz!\n");
+    consoleLine("aktueller Tagsatz!!!\n");
+    if (debug) dumpDayRecord(accDay);
+
+    if (findLastMessageDay(accDay.TagPnr.c_str(), accDay.TagTag.c_str(), lastDay) == 0) return 0;
+
+    consoleLine("Tag mit letzter Meldung gefungen! Pnr: %s Datum: %s!\n", lastDay.TagPnr.c_str(),
+                lastDay.TagTag.c_str());
+    consoleLine("\nBeginn Meldungsverarbeitung!\n");
+    if (debug) dumpPair(accDay, lastDay);
+
+    // The hourly rule runs whatever the daily rule did: it starts from the
+    // slots and bookings the daily rule left on the accounting day.
+    int daily = carryDailyMessages(accDay, lastDay);
+    int hourly = carryHourlyMessage(accDay, lastDay);
+
+    consoleLine("\nEnde Meldungsverarbeitung!\n");
+    if (debug) dumpPair(accDay, lastDay);
+    return daily != 0 || hourly != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int buildParameterLine(ParameterLine& line, int consolidated, const char* schema,
+                       const DayRecord& accDay) {
+    // dd.mm.yyyy from yyyymmdd; the field is 9 bytes, so every piece read
+    // stays inside it even for a short text.
+    FixedText<11> date{};
+    const char* tag = accDay.TagTag.c_str();
+    date.assignFormat("%.2s.%.2s.%.4s", tag + 6, tag + 4, tag);
+
+    if (consolidated != 0) {
+        return line.assignFormat("%-20s,%-8s,%-10s\n", schema, accDay.TagPnr.c_str(), date.c_str());
+    }
+    return line.assignFormat("%-8s,%-10s\n", accDay.TagPnr.c_str(), date.c_str());
+}
+
+void processDayRecords(const char* schema) {
+    // Lines end with a bare line feed, as text files do here.
+    std::FILE* parameterFile = std::fopen(kParameterFileName, "w");
+    if (parameterFile == nullptr) logEntry(kParameterFileFailed, "%s", "");
+
+    DayRecord accDay{};
+    int rc = openPrevDayRecordCursor();
+    if (rc != 0) logEntry(kCursorOpenFailed, "RC:%d\n", rc);
+
+    while ((rc = fetchPrevDayRecord(accDay)) == 0) {
+        if (processDayRecord(accDay) != 0) {
+            ParameterLine line{};
+            buildParameterLine(line, runContext.consolidated, schema, accDay);
+            consoleLine("Parametersatz in Datei schreiben: %s!\n", line.c_str());
+            if (parameterFile != nullptr) std::fputs(line.c_str(), parameterFile);
+        }
+        accDay = DayRecord{};
+    }
+    if (rc != SQL_NO_DATA) logEntry(kCursorReadFailed, "RC:%d\n", rc);
+
+    closePrevDayRecordCursor();
+    if (parameterFile != nullptr) std::fclose(parameterFile);
+}
+
+void dumpDayRecord(const DayRecord& rec) {
+    std::printf(
+        "\nTagPnr: %s\nTagTag: %s\nTagVon: %s\nTagUhr: %s\nTagBis: %s\nTagEnd: %s\nTagSol: "
+        "%ld\nTagTgb: %s\nTagTgs: %ld\nTagHtv: %s\nTagHvs: %ld\nTagHtn: %s\nTagHns: %ld\n\n",
+        rec.TagPnr.c_str(), rec.TagTag.c_str(), rec.TagVon.c_str(), rec.TagUhr.c_str(),
+        rec.TagBis.c_str(), rec.TagEnd.c_str(), static_cast<long>(rec.TagSol), rec.TagTgb.c_str(),
+        static_cast<long>(rec.TagTgs), rec.TagHtv.c_str(), static_cast<long>(rec.TagHvs),
+        rec.TagHtn.c_str(), static_cast<long>(rec.TagHns));
+}
