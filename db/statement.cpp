@@ -1,0 +1,276 @@
+// Statement patterns and date/time text conversions.
+//
+// Owns statementText, columnIndicator and the quoting state of
+// formatStatement. Every SQL text is formatted here just before it runs;
+// the cursor, lookup and write patterns are the only places in the program
+// that allocate, execute, fetch and free statement handles, so return codes
+// and diagnostics are handled the same way for every statement.
+#include "db/statement.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "db/connection.h"
+#include "db/statement_patterns.h"
+
+constinit FixedText<kStatementCapacity> statementText{};
+constinit SQLLEN columnIndicator = -1;
+
+namespace {
+
+// Set by sqlQuoted when a value did not fit its QuotedValue; the next
+// formatStatement refuses to build its statement and clears it.
+constinit bool quotedValueCut = false;
+
+// Frees a statement handle at scope end unless released, and nulls the
+// variable that held it, so a cursor freed on an error path reads as closed.
+class StatementGuard {
+  public:
+    explicit StatementGuard(SQLHSTMT& handle) : handle_(handle) {}
+    ~StatementGuard() {
+        if (!engaged_) return;
+        SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+        handle_ = nullptr;
+    }
+    StatementGuard(const StatementGuard&) = delete;
+    StatementGuard& operator=(const StatementGuard&) = delete;
+    void release() { engaged_ = false; }
+
+  private:
+    SQLHSTMT& handle_;
+    bool engaged_ = true;
+};
+
+// One buffer per result column, cleared before every fetch: a NULL column
+// leaves its buffer as cleared and so arrives as an empty text or 0.
+struct ColumnBuffers {
+    char text[kMaxColumns][kMaxColumnBuffer];
+    SQLINTEGER number[kMaxColumns];
+};
+
+bool succeeded(SQLRETURN rc) {
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
+
+int allocateStatement(SQLHSTMT& handle) {
+    if (SQLAllocHandle(SQL_HANDLE_STMT, connHandle, &handle) == SQL_ERROR) return -1;
+    return 0;
+}
+
+// Executes statementText; after SQL_ERROR the handle's first diagnostic
+// record is in diagRecord before anyone frees the handle.
+SQLRETURN executeStatementText(SQLHSTMT handle) {
+    SQLRETURN rc = SQLExecDirect(handle, reinterpret_cast<SQLCHAR*>(statementText.text), SQL_NTS);
+    if (rc == SQL_ERROR) readDiagnostics(SQL_HANDLE_STMT, handle, diagRecord);
+    return rc;
+}
+
+// ODBC passes integer attribute values in the pointer argument.
+void setIntegerAttribute(SQLHSTMT handle, SQLINTEGER attribute, SQLULEN value) {
+    SQLSetStmtAttr(handle, attribute,
+                   reinterpret_cast<SQLPOINTER>(value),  // NOLINT(performance-no-int-to-ptr)
+                   SQL_IS_INTEGER);
+}
+
+// Clears every buffer and binds the columns afresh: the cursors' handles
+// are shared by statements of equal shape only, but binding on every call
+// keeps each fetch independent of what ran before.
+void bindColumns(SQLHSTMT handle, std::span<const ColumnSpec> columns, ColumnBuffers& buffers) {
+    std::memset(&buffers, 0, sizeof buffers);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const ColumnSpec& c = columns[i];
+        SQLPOINTER target = c.cType == SQL_C_LONG ? static_cast<SQLPOINTER>(&buffers.number[i])
+                                                  : static_cast<SQLPOINTER>(buffers.text[i]);
+        SQLBindCol(handle, c.number, c.cType, target, c.bufferLength, &columnIndicator);
+    }
+}
+
+// Bounded copy into a text field of fieldSize bytes, always terminated.
+void storeText(char* field, std::size_t fieldSize, const char* value) {
+    if (fieldSize == 0) return;
+    std::size_t n = std::strlen(value);
+    if (n >= fieldSize) n = fieldSize - 1;
+    std::memcpy(field, value, n);
+    std::memset(field + n, 0, fieldSize - n);
+}
+
+// Copies the fetched columns into the record's fields.
+void storeColumns(std::span<const ColumnSpec> columns, ColumnBuffers& buffers, void* record) {
+    char* base = static_cast<char*>(record);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const ColumnSpec& c = columns[i];
+        char* field = base + c.fieldOffset;
+        char* text = buffers.text[i];
+        // The driver terminates within the buffer length; this makes sure of it.
+        text[c.bufferLength - 1] = '\0';
+        switch (c.form) {
+            case ColumnForm::Number: {
+                std::int32_t value = buffers.number[i];
+                std::memcpy(field, &value, sizeof value);
+                break;
+            }
+            case ColumnForm::TimeTrimmed:
+                fromDbText(text, text, static_cast<std::size_t>(c.bufferLength), "Z");
+                storeText(field, c.fieldSize, trimTrailingBlanks(text));
+                break;
+            case ColumnForm::Trimmed:
+                storeText(field, c.fieldSize, trimTrailingBlanks(text));
+                break;
+            case ColumnForm::AsFetched:
+                storeText(field, c.fieldSize, text);
+                break;
+            case ColumnForm::Dropped:
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+int formatStatement(const char* fmt, ...) {
+    bool cut = quotedValueCut;
+    quotedValueCut = false;
+    va_list ap;
+    va_start(ap, fmt);
+    int n = std::vsnprintf(statementText.text, statementText.capacity, fmt, ap);
+    va_end(ap);
+    if (cut || n < 0 || static_cast<std::size_t>(n) >= statementText.capacity) {
+        statementText.clear();
+        return -1;
+    }
+    return 0;
+}
+
+const char* sqlQuoted(const char* value, QuotedValue& out) {
+    std::size_t at = 0;
+    for (const char* p = value; *p != '\0'; ++p) {
+        std::size_t need = *p == '\'' ? 2 : 1;
+        if (at + need >= out.capacity) {
+            out.clear();
+            quotedValueCut = true;
+            return out.text;
+        }
+        out.text[at++] = *p;
+        if (need == 2) out.text[at++] = '\'';
+    }
+    out.text[at] = '\0';
+    return out.text;
+}
+
+int openCursor(SQLHSTMT& cursor) {
+    if (allocateStatement(cursor) != 0) return -1;
+    StatementGuard guard(cursor);
+    setIntegerAttribute(cursor, SQL_ATTR_CURSOR_SCROLLABLE, SQL_NONSCROLLABLE);
+    setIntegerAttribute(cursor, SQL_ATTR_CONCURRENCY, SQL_CONCUR_LOCK);
+    SQLRETURN rc = executeStatementText(cursor);
+    if (rc == SQL_ERROR) return -1;
+    guard.release();
+    return succeeded(rc) ? 0 : rc;
+}
+
+int fetchCursor(SQLHSTMT& cursor, std::span<const ColumnSpec> columns, void* record) {
+    if (cursor == nullptr) return -1;
+    ColumnBuffers buffers;
+    bindColumns(cursor, columns, buffers);
+    SQLRETURN rc = SQLFetch(cursor);
+    if (rc == SQL_ERROR) {
+        readDiagnostics(SQL_HANDLE_STMT, cursor, diagRecord);
+        closeCursor(cursor);
+        return -1;
+    }
+    if (!succeeded(rc)) return rc;
+    storeColumns(columns, buffers, record);
+    return 0;
+}
+
+int closeCursor(SQLHSTMT& cursor) {
+    if (cursor == nullptr) return 0;
+    SQLRETURN rc = SQLFreeHandle(SQL_HANDLE_STMT, cursor);
+    cursor = nullptr;
+    return rc;
+}
+
+int lookupRow(std::span<const ColumnSpec> columns, void* out, FetchFailure onFailure) {
+    SQLHSTMT handle = nullptr;
+    if (allocateStatement(handle) != 0) return -1;
+    StatementGuard guard(handle);
+    if (executeStatementText(handle) == SQL_ERROR) return -1;
+    ColumnBuffers buffers;
+    bindColumns(handle, columns, buffers);
+    SQLRETURN rc = SQLFetch(handle);
+    if (succeeded(rc)) {
+        storeColumns(columns, buffers, out);
+        return 0;
+    }
+    if (onFailure == FetchFailure::PassCode) return rc;
+    readDiagnostics(SQL_HANDLE_STMT, handle, diagRecord);
+    return kFetchDiagnosed;
+}
+
+int executeWrite(ExecFailure onFailure) {
+    SQLHSTMT handle = nullptr;
+    if (allocateStatement(handle) != 0) return -1;
+    StatementGuard guard(handle);
+    SQLRETURN rc = executeStatementText(handle);
+    if (rc == SQL_ERROR && onFailure == ExecFailure::NativeError) return diagRecord.NativeError;
+    return rc;
+}
+
+void fromDbText(const char* src, char* dst, std::size_t dstSize, const char* code) {
+    char work[30] = {};
+    char result[30] = {};
+    for (std::size_t i = 0; i + 1 < sizeof work && src[i] != '\0'; ++i) work[i] = src[i];
+    if (std::strcmp(code, "Z") == 0) {
+        // hh:mm:ss -> hhmmss; the separators are skipped whatever they hold.
+        result[0] = work[0];
+        result[1] = work[1];
+        result[2] = work[3];
+        result[3] = work[4];
+        for (std::size_t i = 0; i < 4; ++i) result[4 + i] = work[6 + i];
+    }
+    // result is built before dst is written, so src may be dst.
+    storeText(dst, dstSize, result);
+}
+
+namespace {
+
+// The character at position pos of text, or NUL when text ends before it,
+// so a short input yields a short output instead of a read past its end.
+char charAt(const char* text, std::size_t pos) {
+    for (std::size_t i = 0; i < pos; ++i) {
+        if (text[i] == '\0') return '\0';
+    }
+    return text[pos];
+}
+
+}  // namespace
+
+int toDbText(const char* date, const char* time, char* out, std::size_t outSize, const char* code) {
+    char work[20] = {};
+    std::size_t at = 0;
+    bool withDate = std::strcmp(code, "T") == 0;
+    if (!withDate && std::strcmp(code, "Z") != 0) return 1;
+    if (withDate) {
+        // yyyymmdd -> yyyy-mm-dd, then the blank before the time.
+        for (std::size_t i = 0; i < 8; ++i) {
+            if (i == 4 || i == 6) work[at++] = '-';
+            work[at++] = charAt(date, i);
+        }
+        work[at++] = ' ';
+    }
+    // hhmmss -> hh:mm:ss
+    for (std::size_t i = 0; i < 6; ++i) {
+        if (i == 2 || i == 4) work[at++] = ':';
+        work[at++] = charAt(time, i);
+    }
+    storeText(out, outSize, work);
+    return 0;
+}
+
+char* trimTrailingBlanks(char* text) {
+    std::size_t n = std::strlen(text);
+    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t' || text[n - 1] == '\n')) --n;
+    text[n] = '\0';
+    return text;
+}
