@@ -1,0 +1,87 @@
+-- Demo data: six employees, accounting day Monday 2026-03-09 (the stand-in's clock
+-- stands at 2026-03-10 02:30:00, so that Monday is "yesterday").
+--   1001 sick since Friday (KR): the sickness is carried forward as KF
+--   1002 sick since Friday, but on vacation (UR) on Monday: UR has the higher priority, no follow-up
+--   1003 sick since Friday, a flexi day (GL) booked for Monday: GL gives way (cancelled, 45), KF follows
+--   1004 went to the doctor (AR, function 24) on Friday afternoon: carried forward as AF
+--   1005 the same, but Monday is not a working day for her (target time 0): AF refused
+--   1006 no message at all before Monday: nothing happens
+
+-- Message types: follow-up type in FcdFlg (NULL = none), priority FcdPri (smaller wins)
+INSERT INTO $(SCHEMA).Qrv131Fcd (FcdNum, FcdBez, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, FcdFlg) VALUES ('KR', 'Krank', 1, 1, 0, 0, 10, 0, NULL, 'KF')
+INSERT INTO $(SCHEMA).Qrv131Fcd (FcdNum, FcdBez, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, FcdFlg) VALUES ('KF', 'Krank Folgetag', 1, 1, 0, 0, 10, 0, NULL, 'KF')
+INSERT INTO $(SCHEMA).Qrv131Fcd (FcdNum, FcdBez, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, FcdFlg) VALUES ('UR', 'Urlaub', 1, 1, 0, 0, 5, 0, NULL, NULL)
+INSERT INTO $(SCHEMA).Qrv131Fcd (FcdNum, FcdBez, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, FcdFlg) VALUES ('GL', 'Gleittag', 1, 1, 0, 0, 30, 0, NULL, NULL)
+INSERT INTO $(SCHEMA).Qrv131Fcd (FcdNum, FcdBez, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, FcdFlg) VALUES ('AR', 'Arztbesuch', 0, 0, 0, 0, 40, 0, NULL, 'AF')
+INSERT INTO $(SCHEMA).Qrv131Fcd (FcdNum, FcdBez, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, FcdFlg) VALUES ('AF', 'Arzt Folgetag', 2, 1, 0, 1, 15, 0, NULL, NULL)
+INSERT INTO $(SCHEMA).Qrv131Fcd (FcdNum, FcdBez, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, FcdFlg) VALUES ('DG', 'Dienstgang', 0, 0, 0, 0, 50, 0, NULL, NULL)
+
+-- One full-time working-time rule (480 minutes a day), assigned to everyone from Monday on
+INSERT INTO $(SCHEMA).Qrv140Azv (AzvNum, AzvGvo, AzvGbi, AzvSta, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2, AzvHtv) VALUES ('VZ40', '20260101', NULL, 0, 480, 480, 0, 240, 240, 0)
+INSERT INTO $(SCHEMA).Qrv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('1001', '20260309', 'VZ40', 0)
+INSERT INTO $(SCHEMA).Qrv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('1002', '20260309', 'VZ40', 0)
+INSERT INTO $(SCHEMA).Qrv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('1003', '20260309', 'VZ40', 0)
+INSERT INTO $(SCHEMA).Qrv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('1004', '20260309', 'VZ40', 0)
+INSERT INTO $(SCHEMA).Qrv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('1005', '20260309', 'VZ40', 0)
+INSERT INTO $(SCHEMA).Qrv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('1006', '20260309', 'VZ40', 0)
+
+-- Day plan (target time TgbSol) and day records, Friday to Monday. Friday to Sunday are closed days
+-- (window 06:00 to 22:00); Monday is the open accounting day (window 12:00 to 12:00).
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1001', '20260306', 1, 480)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1001', '20260307', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1001', '20260308', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1001', '20260309', 1, 480)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1001', '20260306', '20260306', '20260306 06:00:00', '20260306', '20260306 22:00:00', 'KR', 480, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1001', '20260307', '20260307', '20260307 06:00:00', '20260307', '20260307 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1001', '20260308', '20260308', '20260308 06:00:00', '20260308', '20260308 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1001', '20260309', '20260309', '20260309 12:00:00', '20260309', '20260309 12:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1002', '20260306', 1, 480)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1002', '20260307', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1002', '20260308', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1002', '20260309', 1, 480)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1002', '20260306', '20260306', '20260306 06:00:00', '20260306', '20260306 22:00:00', 'KR', 480, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1002', '20260307', '20260307', '20260307 06:00:00', '20260307', '20260307 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1002', '20260308', '20260308', '20260308 06:00:00', '20260308', '20260308 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1002', '20260309', '20260309', '20260309 12:00:00', '20260309', '20260309 12:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1003', '20260306', 1, 480)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1003', '20260307', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1003', '20260308', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1003', '20260309', 1, 480)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1003', '20260306', '20260306', '20260306 06:00:00', '20260306', '20260306 22:00:00', 'KR', 480, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1003', '20260307', '20260307', '20260307 06:00:00', '20260307', '20260307 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1003', '20260308', '20260308', '20260308 06:00:00', '20260308', '20260308 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1003', '20260309', '20260309', '20260309 12:00:00', '20260309', '20260309 12:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1004', '20260306', 1, 480)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1004', '20260307', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1004', '20260308', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1004', '20260309', 1, 480)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1004', '20260306', '20260306', '20260306 06:00:00', '20260306', '20260306 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1004', '20260307', '20260307', '20260307 06:00:00', '20260307', '20260307 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1004', '20260308', '20260308', '20260308 06:00:00', '20260308', '20260308 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1004', '20260309', '20260309', '20260309 12:00:00', '20260309', '20260309 12:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1005', '20260306', 1, 480)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1005', '20260307', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1005', '20260308', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1005', '20260309', 1, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1005', '20260306', '20260306', '20260306 06:00:00', '20260306', '20260306 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1005', '20260307', '20260307', '20260307 06:00:00', '20260307', '20260307 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1005', '20260308', '20260308', '20260308 06:00:00', '20260308', '20260308 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1005', '20260309', '20260309', '20260309 12:00:00', '20260309', '20260309 12:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1006', '20260306', 1, 480)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1006', '20260307', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1006', '20260308', 1, 0)
+INSERT INTO $(SCHEMA).Qrv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('1006', '20260309', 1, 480)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1006', '20260306', '20260306', '20260306 06:00:00', '20260306', '20260306 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1006', '20260307', '20260307', '20260307 06:00:00', '20260307', '20260307 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1006', '20260308', '20260308', '20260308 06:00:00', '20260308', '20260308 22:00:00', NULL, 0, NULL, 0, NULL, 0)
+INSERT INTO $(SCHEMA).Qrv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES ('1006', '20260309', '20260309', '20260309 12:00:00', '20260309', '20260309 12:00:00', NULL, 0, NULL, 0, NULL, 0)
+
+-- Bookings: day messages (function 1) at midnight, hourly messages at their time
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchSta, BchErf) VALUES ('1001', '20260306', '20260306 00:00:00', 1, 'KR', 0, 'Terminal')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchSta, BchErf) VALUES ('1002', '20260306', '20260306 00:00:00', 1, 'KR', 0, 'Terminal')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchSta, BchErf) VALUES ('1003', '20260306', '20260306 00:00:00', 1, 'KR', 0, 'Terminal')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchSta, BchErf) VALUES ('1002', '20260309', '20260309 00:00:00', 1, 'UR', 0, 'Terminal')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchSta, BchErf) VALUES ('1003', '20260309', '20260309 00:00:00', 1, 'GL', 0, 'Terminal')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchSta, BchErf) VALUES ('1004', '20260306', '20260306 09:15:00', 21, 'DG', 0, 'Terminal')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchSta, BchErf) VALUES ('1004', '20260306', '20260306 13:30:00', 24, 'AR', 0, 'Terminal')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchSta, BchErf) VALUES ('1005', '20260306', '20260306 14:00:00', 24, 'AR', 0, 'Terminal')
