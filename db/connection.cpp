@@ -1,6 +1,96 @@
-// Placeholder until the connection module lands.
+// The one ODBC environment and connection of the run, and the diagnostics
+// reader.
+//
+// Owns envHandle, connHandle and diagRecord. connectDatabase is the only
+// writer of the handles; they stay allocated until the process ends, since
+// the run never disconnects. The login copies are wiped as soon as the
+// connect call is over, so the password does not linger on the stack.
 #include "db/connection.h"
+
+#include <cstdio>
+
+#include "frame/run_context.h"
+#include "frame/wipe.h"
 
 SQLHENV envHandle = nullptr;
 SQLHDBC connHandle = nullptr;
 DiagRecord diagRecord{};
+
+namespace {
+
+// The driver manager is handed at most 23 characters of each login value.
+struct LoginFields {
+    FixedText<24> dataSource;
+    FixedText<24> password;
+    FixedText<24> loginName;
+};
+
+void releaseHandles() {
+    if (connHandle != nullptr) {
+        SQLDisconnect(connHandle);
+        SQLFreeHandle(SQL_HANDLE_DBC, connHandle);
+        connHandle = nullptr;
+    }
+    if (envHandle != nullptr) {
+        SQLFreeHandle(SQL_HANDLE_ENV, envHandle);
+        envHandle = nullptr;
+    }
+}
+
+SQLCHAR* odbcText(FixedText<24>& field) {
+    return reinterpret_cast<SQLCHAR*>(field.text);
+}
+
+}  // namespace
+
+int connectDatabase(const char* loginName, const char* password, const char* dataSource) {
+    releaseHandles();
+    LoginFields login{};
+    login.dataSource.assign(dataSource);
+    login.password.assign(password);
+    login.loginName.assign(loginName);
+
+    SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &envHandle);
+    if (rc == SQL_ERROR) {
+        wipeMemory(&login, sizeof login);
+        return -1;
+    }
+    SQLSetEnvAttr(envHandle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                  SQL_IS_INTEGER);
+    rc = SQLAllocHandle(SQL_HANDLE_DBC, envHandle, &connHandle);
+    if (rc == SQL_ERROR) {
+        wipeMemory(&login, sizeof login);
+        return -1;
+    }
+    rc = SQLConnect(connHandle, odbcText(login.dataSource), SQL_NTS, odbcText(login.loginName),
+                    SQL_NTS, odbcText(login.password), SQL_NTS);
+    wipeMemory(&login, sizeof login);
+    // SQL_SUCCESS_WITH_INFO is a working connection too.
+    if (rc != SQL_ERROR) return 0;
+    readDiagnostics(SQL_HANDLE_DBC, connHandle, diagRecord);
+    if (runContext.consoleDebug != 0) {
+        std::printf("Connect Error: SQLCode: %ld sqlState: %s Msg: %s\n",
+                    static_cast<long>(diagRecord.NativeError), diagRecord.SqlState.text,
+                    diagRecord.Message.text);
+    }
+    return -1;
+}
+
+int readDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& rec) {
+    rec.SqlState.clear();
+    rec.Message.clear();
+    rec.NativeError = 0;
+    SQLINTEGER nativeError = 0;
+    SQLSMALLINT textLength = 0;
+    SQLRETURN rc = SQLGetDiagRec(
+        handleType, handle, 1, reinterpret_cast<SQLCHAR*>(rec.SqlState.text), &nativeError,
+        reinterpret_cast<SQLCHAR*>(rec.Message.text), sizeof rec.Message.text, &textLength);
+    // A failing call may leave partial output behind; the record stays cleared then.
+    if (!SQL_SUCCEEDED(rc)) {
+        rec.SqlState.clear();
+        rec.Message.clear();
+        return rc;
+    }
+    rec.NativeError = nativeError;
+    return rc;
+}

@@ -19,3 +19,12 @@ __attribute__((format(printf, 2, 3))) void logAlways(const char* fixedText, cons
 
 // Formats a console line to standard output when consoleDebug is set.
 __attribute__((format(printf, 1, 2))) void consoleLine(const char* fmt, ...);
+
+// Opens "kelbor.log" in the current directory for appending into
+// runContext.logFile, whatever logVerbose says. A log larger than 1048576
+// bytes is deleted and started afresh; when that or the opening fails the
+// run goes on without a log (logFile stays null).
+void openLog();
+
+// Closes the log if it is open.
+void closeLog();

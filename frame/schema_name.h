@@ -1,0 +1,16 @@
+// The schema name in front of every table name.
+//
+// The configuration stores the schema followed by one more character (the
+// tool writes "qrv." for the schema "qrv"); the run drops that character and
+// upper-cases the rest.
+#pragma once
+
+#include "frame/fixed_text.h"
+
+// Replaces the ASCII letters "a" to "z" of text by their upper-case forms,
+// from the last character to the first; all other bytes stay. Returns text.
+char* upperCaseInPlace(char* text);
+
+// Forms the schema name from the stored SCHEMA value: all characters but
+// the last (an empty value stays empty), upper-cased, cut at 20 characters.
+void formSchemaName(const char* storedValue, FixedText<21>& schemaName);
