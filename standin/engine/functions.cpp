@@ -1,0 +1,176 @@
+// SQL functions and collation of the translated statements (see functions.h).
+#include "standin/engine/functions.h"
+
+#include <cstring>
+
+#include "standin/engine/values.h"
+
+namespace standin {
+
+std::string valText(const Val& v) {
+    if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+    if (const auto* s = std::get_if<std::string>(&v)) return *s;
+    return "";
+}
+
+namespace {
+
+bool isNull(const Val& v) {
+    return std::holds_alternative<std::monostate>(v);
+}
+
+std::int64_t valInt(const Val& v) {
+    if (const auto* i = std::get_if<std::int64_t>(&v)) return *i;
+    return parseInt(valText(v));
+}
+
+DateTime valDateTime(const Val& v) {
+    if (const auto* i = std::get_if<std::int64_t>(&v)) return dateTimeFromDays(*i);
+    return parseDateTime(valText(v));
+}
+
+// ts_dt(x [, style]): text or day number to the stored datetime form.
+Val toDateTime(const std::vector<Val>& a) {
+    if (isNull(a[0])) return {};
+    return canonical(valDateTime(a[0]));
+}
+
+// ts_dtstr(dt, style): a datetime in a CONVERT style.
+Val dateTimeText(const std::vector<Val>& a) {
+    if (isNull(a[0])) return {};
+    return formatDateTime(valDateTime(a[0]), static_cast<int>(valInt(a[1])));
+}
+
+// ts_fit(text, n, pad): CONVERT to char(n) or varchar(n).
+Val fit(const std::vector<Val>& a) {
+    if (isNull(a[0])) return {};
+    return fitText(valText(a[0]), static_cast<int>(valInt(a[1])), valInt(a[2]) != 0);
+}
+
+// ts_assign(text, n, pad): a value stored into a char(n) or varchar(n) column.
+Val assign(const std::vector<Val>& a) {
+    if (isNull(a[0])) return {};
+    return assignText(valText(a[0]), static_cast<int>(valInt(a[1])), valInt(a[2]) != 0);
+}
+
+// ts_int(x, type): text to int or smallint.
+Val toInt(const std::vector<Val>& a) {
+    if (isNull(a[0])) return {};
+    if (const auto* i = std::get_if<std::int64_t>(&a[0])) return *i;
+    const std::string type = valText(a[1]);
+    return parseInt(valText(a[0]), type.c_str());
+}
+
+// ts_str(x): an int as text.
+Val toText(const std::vector<Val>& a) {
+    if (isNull(a[0])) return {};
+    return valText(a[0]);
+}
+
+// ts_dateadd(part, n, dt).
+Val dateAdd(const std::vector<Val>& a) {
+    if (isNull(a[1]) || isNull(a[2])) return {};
+    return canonical(addToDateTime(valDateTime(a[2]), valText(a[0]), valInt(a[1])));
+}
+
+std::int64_t divisor(const Val& v) {
+    const std::int64_t d = valInt(v);
+    if (d == 0) fail(8134, "22012", "Divide by zero error encountered.");
+    return d;
+}
+
+Val divide(const std::vector<Val>& a) {
+    if (isNull(a[0]) || isNull(a[1])) return {};
+    const std::int64_t d = divisor(a[1]);
+    return valInt(a[0]) / d;
+}
+
+Val modulo(const std::vector<Val>& a) {
+    if (isNull(a[0]) || isNull(a[1])) return {};
+    const std::int64_t d = divisor(a[1]);
+    return valInt(a[0]) % d;
+}
+
+struct FunctionDef {
+    const char* name;
+    int args;
+    FunctionImpl impl;
+};
+
+const FunctionDef kFunctions[] = {
+    {"ts_dt", 2, toDateTime},   {"ts_dtstr", 2, dateTimeText}, {"ts_fit", 3, fit},
+    {"ts_assign", 3, assign},   {"ts_int", 2, toInt},          {"ts_str", 1, toText},
+    {"ts_dateadd", 3, dateAdd}, {"ts_div", 2, divide},         {"ts_mod", 2, modulo},
+};
+
+void callFromSqlite(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    const auto impl = reinterpret_cast<FunctionImpl>(sqlite3_user_data(ctx));
+    std::vector<Val> args(static_cast<size_t>(argc));
+    for (int i = 0; i < argc; ++i) {
+        switch (sqlite3_value_type(argv[i])) {
+            case SQLITE_NULL:
+                break;
+            case SQLITE_INTEGER:
+                args[i] = static_cast<std::int64_t>(sqlite3_value_int64(argv[i]));
+                break;
+            default: {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[i]));
+                args[i] = std::string(text, static_cast<size_t>(sqlite3_value_bytes(argv[i])));
+            }
+        }
+    }
+    try {
+        const Val result = impl(args);
+        if (const auto* i = std::get_if<std::int64_t>(&result)) {
+            sqlite3_result_int64(ctx, *i);
+        } else if (const auto* s = std::get_if<std::string>(&result)) {
+            sqlite3_result_text(ctx, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+        } else {
+            sqlite3_result_null(ctx);
+        }
+    } catch (const SqlError& e) {
+        const std::string text = encodeError(e.diag.native, e.diag.sqlState, e.diag.message);
+        sqlite3_result_error(ctx, text.c_str(), static_cast<int>(text.size()));
+    }
+}
+
+int collate(void*, int na, const void* a, int nb, const void* b) {
+    return compareText(static_cast<const char*>(a), na, static_cast<const char*>(b), nb);
+}
+
+}  // namespace
+
+FunctionImpl findFunction(const std::string& name) {
+    for (const FunctionDef& f : kFunctions) {
+        if (name == f.name) return f.impl;
+    }
+    return nullptr;
+}
+
+std::string encodeError(int native, const std::string& sqlState, const std::string& message) {
+    return "\x01" + std::to_string(native) + "|" + sqlState + "|" + message;
+}
+
+bool decodeError(const std::string& text, int& native, std::string& sqlState,
+                 std::string& message) {
+    if (text.empty() || text[0] != '\x01') return false;
+    const size_t bar1 = text.find('|');
+    const size_t bar2 = text.find('|', bar1 + 1);
+    if (bar1 == std::string::npos || bar2 == std::string::npos) return false;
+    native = std::atoi(text.c_str() + 1);
+    sqlState = text.substr(bar1 + 1, bar2 - bar1 - 1);
+    message = text.substr(bar2 + 1);
+    return true;
+}
+
+int registerFunctions(sqlite3* db) {
+    for (const FunctionDef& f : kFunctions) {
+        const int rc = sqlite3_create_function_v2(
+            db, f.name, f.args, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+            reinterpret_cast<void*>(f.impl), callFromSqlite, nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) return rc;
+    }
+    return sqlite3_create_collation_v2(db, "TSQL", SQLITE_UTF8, nullptr, collate, nullptr);
+}
+
+}  // namespace standin
