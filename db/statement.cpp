@@ -89,9 +89,8 @@ void bindColumns(SQLHSTMT handle, std::span<const ColumnSpec> columns, ColumnBuf
 // Bounded copy into a text field of fieldSize bytes, always terminated.
 void storeText(char* field, std::size_t fieldSize, const char* value) {
     if (fieldSize == 0) return;
-    std::size_t n = std::strlen(value);
-    if (n >= fieldSize) n = fieldSize - 1;
-    std::memcpy(field, value, n);
+    std::size_t n = 0;
+    for (; n + 1 < fieldSize && value[n] != '\0'; ++n) field[n] = value[n];
     std::memset(field + n, 0, fieldSize - n);
 }
 
