@@ -161,4 +161,33 @@ TEST_F(Frame, LogLargerThanOneMebibyteIsStartedAfresh) {
     }
 }
 
+// Against the stand-in database: the login reaches the data source cut at 23
+// characters, a good login hands over to the run driver, a wrong one is
+// logged without the password.
+TEST_F(Frame, LoginReachesTheDataSource) {
+    const std::string password = "ein-sehr-langes-Kennwort-mit-30";  // 31 characters
+    kt::StandinDb db;
+    db.loadSchema();
+    db.setKeys({{"User", "kelboruser"}, {"Password", password.substr(0, 23)}});
+    kt::writeConfig(ini_, "kelboruser", password, db.dsn(), "qrv");
+    kt::RunResult r = run({ini_, "XXX", "D"}, {{"KELBOR_DBG", "1"}});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.find("Connect Error"), std::string::npos) << r.out;
+    EXPECT_EQ(log().find("Fehler"), std::string::npos) << log();
+    // Only a connected run starts the driver, which writes the parameter file.
+    EXPECT_TRUE(kt::fileExists(dir_.file("kelbortgb")));
+
+    std::remove(logPath().c_str());
+    std::remove(dir_.file("kelbortgb").c_str());
+    db.setKeys({{"User", "kelboruser"}, {"Password", "anders"}});
+    r = run({ini_, "XXX", "D"}, {{"KELBOR_DBG", "1"}});
+    EXPECT_EQ(marked(log()),
+              "#Fehler(DB-Connect)! RC:-1 Name:kelboruser Pwd:*** Net:" + db.dsn() + "\n");
+    EXPECT_EQ(r.out.rfind("Connect Error: SQLCode: 18456 sqlState: 28000 Msg: ", 0), 0u) << r.out;
+    EXPECT_FALSE(kt::fileExists(dir_.file("kelbortgb")));
+    for (const std::string& output : {log(), r.out, r.err}) {
+        EXPECT_EQ(output.find(password.substr(0, 10)), std::string::npos) << output;
+    }
+}
+
 }  // namespace
