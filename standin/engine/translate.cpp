@@ -1010,6 +1010,8 @@ Expr Translator::notExpr() {
 
 Expr Translator::comparison() {
     Expr left = additive();
+    // LIKE, IN and BETWEEN are outside the subset: refuse them by name.
+    if (atWord("like") || atWord("in") || atWord("between")) syntaxError();
     if (atWord("is")) {
         next();
         const bool negated = acceptWord("not");
