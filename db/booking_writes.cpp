@@ -62,18 +62,31 @@ void stampText(const char* date, const char* time, StampText& out) {
     toDbText(date, time, out.text, out.capacity, "T");
 }
 
+// A booking's person, date and hh:mm:ss time, quoted for the WHERE clauses
+// that find it. A value too long to quote fails the next formatStatement.
+struct BookingKey {
+    QuotedValue pnr;
+    QuotedValue von;
+    QuotedValue uhr;
+};
+
+void quoteBookingKey(const BookingRecord& rec, BookingKey& key) {
+    TimeText time;
+    timeText(rec.BchUhr.text, time);
+    sqlQuoted(rec.BchPnr.text, key.pnr);
+    sqlQuoted(rec.BchVon.text, key.von);
+    sqlQuoted(time.text, key.uhr);
+}
+
 }  // namespace
 
 int updateBookingFunction(const BookingRecord& rec, std::int32_t newCode) {
-    TimeText time;
-    timeText(rec.BchUhr.text, time);
-    QuotedValue qPnr;
-    QuotedValue qVon;
-    QuotedValue qUhr;
+    BookingKey key;
+    quoteBookingKey(rec, key);
     // BchFkt is part of the key: a booking that already carries newCode at
     // the same person, date and time would make the change a duplicate.
-    if (formatStatement(kCountSameKeySql, tableSchema(), sqlQuoted(rec.BchPnr.text, qPnr),
-                        sqlQuoted(rec.BchVon.text, qVon), sqlQuoted(time.text, qUhr), newCode) != 0)
+    if (formatStatement(kCountSameKeySql, tableSchema(), key.pnr.text, key.von.text, key.uhr.text,
+                        newCode) != 0)
         return -1;
     std::int32_t sameKey = 0;
     int rc = lookupRow(kCountColumn, &sameKey, FetchFailure::Diagnose);
@@ -81,20 +94,17 @@ int updateBookingFunction(const BookingRecord& rec, std::int32_t newCode) {
     if (rc != 0) return rc;
     if (sameKey > 0) return kDuplicateKey;
 
-    if (formatStatement(kUpdateFunctionSql, tableSchema(), newCode, qPnr.text, qVon.text, qUhr.text,
-                        static_cast<long>(rec.BchFkt)) != 0)
+    if (formatStatement(kUpdateFunctionSql, tableSchema(), newCode, key.pnr.text, key.von.text,
+                        key.uhr.text, static_cast<long>(rec.BchFkt)) != 0)
         return -1;
     return executeWrite();
 }
 
 int deleteBooking(const BookingRecord& rec, std::int32_t code) {
-    TimeText time;
-    timeText(rec.BchUhr.text, time);
-    QuotedValue qPnr;
-    QuotedValue qVon;
-    QuotedValue qUhr;
-    if (formatStatement(kDeleteSql, tableSchema(), sqlQuoted(rec.BchPnr.text, qPnr),
-                        sqlQuoted(rec.BchVon.text, qVon), sqlQuoted(time.text, qUhr), code) != 0)
+    BookingKey key;
+    quoteBookingKey(rec, key);
+    if (formatStatement(kDeleteSql, tableSchema(), key.pnr.text, key.von.text, key.uhr.text,
+                        code) != 0)
         return -1;
     return executeWrite();
 }

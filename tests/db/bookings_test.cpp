@@ -164,11 +164,10 @@ TEST_F(DbTest, FailedOpenFillsDiagnosticsAndLeavesCursorClosed) {
 }
 
 TEST_F(DbTest, FailedFetchFillsDiagnosticsAndClosesTheCursor) {
-    db().exec(R"(
+    injectFault({{"FailFetchOn", "Qrv321Bch"}, {"FailFetchAfter", "1"}}, R"(
 INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt) VALUES ('1001', '20090917', '20090917 07:30:00', 1)
 INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt) VALUES ('1001', '20090917', '20090917 08:30:00', 2)
 )");
-    injectFault({{"FailFetchOn", "Qrv321Bch"}, {"FailFetchAfter", "1"}});
     ASSERT_EQ(openPrevDayMsgCursor("1001", "20090917"), 0);
     BookingRecord rec{};
     ASSERT_EQ(fetchPrevDayMsgCursor(rec), 0);

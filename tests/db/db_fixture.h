@@ -25,13 +25,7 @@ inline const char* const kServerTime = "2009-09-18 08:00:00";
 
 class DbTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        db_ = std::make_unique<kt::StandinDb>(
-            std::map<std::string, std::string>{{"ServerTime", kServerTime}});
-        db_->loadSchema();
-        ASSERT_FALSE(HasFatalFailure());
-        connect();
-    }
+    void SetUp() override { openDatabase({}, ""); }
 
     void TearDown() override {
         closePrevDayRecordCursor();
@@ -41,16 +35,25 @@ class DbTest : public ::testing::Test {
         closeHourlyMsgCursor();
     }
 
-    // (Re)connects the product, e.g. after setKeys switched a fault on.
-    void connect() {
+    // Replaces the database by a fresh one whose data source carries the
+    // fault keys, loads schema and fixture, and connects the product to it.
+    // A new data source each time: the driver manager caches what it read
+    // of a data source, so keys changed after a connect would go unseen.
+    // The fault texts must not match the schema's or the fixture's lines.
+    void openDatabase(std::map<std::string, std::string> faultKeys, const std::string& fixture) {
         TearDown();
+        faultKeys["ServerTime"] = kServerTime;
+        db_ = std::make_unique<kt::StandinDb>(faultKeys);
+        db_->loadSchema();
+        if (!fixture.empty()) db_->exec(fixture);
+        ASSERT_FALSE(HasFatalFailure());
         ASSERT_EQ(connectDatabase("", "", db_->dsn().c_str()), 0) << diagRecord.Message.text;
         runContext.schemaName.assign("QRV");
     }
 
-    void injectFault(const std::map<std::string, std::string>& keys) {
-        db_->setKeys(keys);
-        connect();
+    void injectFault(const std::map<std::string, std::string>& keys,
+                     const std::string& fixture = "") {
+        openDatabase(keys, fixture);
     }
 
     kt::StandinDb& db() { return *db_; }

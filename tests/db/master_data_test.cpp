@@ -96,7 +96,7 @@ INSERT INTO $(SCHEMA).Qrv131Fcd VALUES ('U', 'Urlaub', 1, 2, 480, 1, 5, 1, 24, '
 }
 
 TEST_F(DbTest, FailedLookupFillsDiagnosticsAndKeepsOutput) {
-    injectFault({{"FailOn", "Qrv131Fcd"}, {"FailNative", "4060"}});
+    injectFault({{"FailOn", "SELECT FcdFlg"}, {"FailNative", "4060"}});
     FixedText<4> out{};
     out.assign("old");
     EXPECT_EQ(readFollowUpCode("U", out), -1);
