@@ -21,7 +21,9 @@ std::string quoteName(const std::string& name) {
 }
 
 std::string quoteLiteral(const std::string& text) {
-    std::string out = "'";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '\'';
     for (const char c : text) {
         out += c;
         if (c == '\'') out += '\'';

@@ -112,6 +112,9 @@ std::vector<Token> tokenize(std::string_view sql) {
             while (j < n && isWordChar(sql[j])) ++j;
             t.kind = Tok::Word;
             t.text = std::string(sql.substr(i, j - i));
+            t.lower = t.text;
+            for (char& ch : t.lower)
+                ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
             i = j;
         } else {
             static const char* const twoChar[] = {"<>", "!=", "<=", ">=", "!<", "!>"};

@@ -13,9 +13,10 @@ enum class Tok { Word, QuotedName, String, Number, Symbol, End };
 
 struct Token {
     Tok kind = Tok::End;
-    std::string text;  // the value: name without brackets, literal without quotes
-    std::string raw;   // as written, for error messages
-    size_t begin = 0;  // offsets into the statement text
+    std::string text;   // the value: name without brackets, literal without quotes
+    std::string lower;  // Word: text in lower case, for keyword checks
+    std::string raw;    // as written, for error messages
+    size_t begin = 0;   // offsets into the statement text
     size_t end = 0;
 };
 

@@ -209,7 +209,7 @@ class Translator {
         return t;
     }
     static bool isWord(const Token& t, const char* word) {
-        return t.kind == Tok::Word && lowerCase(t.text) == word;
+        return t.kind == Tok::Word && t.lower == word;
     }
     bool atWord(const char* word, size_t ahead = 0) const { return isWord(peek(ahead), word); }
     bool atSymbol(const char* sym) const {
@@ -236,7 +236,7 @@ class Translator {
         const Token* t = &peek();
         if (t->kind == Tok::End && pos_ > 0) t = &tokens_[pos_ - 1];
         if (t->kind == Tok::End) fail(102, "42000", "Incorrect syntax near ''.");
-        if (t->kind == Tok::Word && reservedWords().count(lowerCase(t->text)) != 0) {
+        if (t->kind == Tok::Word && reservedWords().count(t->lower) != 0) {
             fail(156, "42000", "Incorrect syntax near the keyword '" + t->raw + "'.");
         }
         fail(102, "42000", "Incorrect syntax near '" + t->text + "'.");
@@ -245,7 +245,7 @@ class Translator {
     bool atName() const {
         const Token& t = peek();
         return t.kind == Tok::QuotedName ||
-               (t.kind == Tok::Word && reservedWords().count(lowerCase(t.text)) == 0);
+               (t.kind == Tok::Word && reservedWords().count(t.lower) == 0);
     }
     std::string name() {
         if (!atName()) syntaxError();
@@ -1166,7 +1166,7 @@ Expr Translator::primary() {
         return e;
     }
     if (t.kind == Tok::Word) {
-        const std::string word = lowerCase(t.text);
+        const std::string& word = t.lower;
         if (word == "null") {
             next();
             return constant(Ty::Null, Val{});
