@@ -21,37 +21,66 @@ std::string friday(const std::string& pnr, const std::string& bookings,
            day(pnr, "20260308", std::nullopt, 0) + fu::accDay(pnr) + fu::rule(pnr);
 }
 
-TEST(FollowUpRules, SeveralDayMessagesAreCarriedInTurnAndAccumulate) {
-    // HK: a half-day sickness (function 2) whose follow-up HF fills slot 3.
-    // HF ties with KF and its FcdGpu 2 lets the fresh KF booking stand
-    // aside, so both are generated and the second update keeps slot 1.
-    fu::Batch batch;
-    batch.load(fu::commonTypes() + type({.num = "HK", .typ = 2, .flg = "HF"}) +
-               type({.num = "HF", .typ = 3, .gpu = 2}) +
-               friday("1001",
-                      booking("1001", "20260306", "00:00:00", 1, "KR") +
-                          booking("1001", "20260306", "00:00:00", 2, "HK"),
-                      "KR"));
-    fu::Outcome o = batch.run();
-    EXPECT_EQ(batch.accBookings("1001"), (Bookings{"00:00:00 1 KF", "00:00:00 3 HF"}));
-    EXPECT_EQ(batch.slots("1001"), "KF:480 :0 HF:240");
-    EXPECT_EQ(o.log, fu::generated("1001", 1, "KF") + fu::generated("1001", 3, "HF"));
-    EXPECT_EQ(o.tgb, fu::tgbLine("1001"));
-}
+struct SecondFollowUpCase {
+    const char* name;
+    std::string second;   // the second follow-up's source type and its type
+    std::string booking;  // Friday's booking of the second follow-up's source
+    Bookings accDay;
+    std::string slots;
+    std::string log;
+};
 
-TEST(FollowUpRules, SecondDayMessageSeesTheFollowUpTheFirstInserted) {
-    // HF ties with KF and FcdGpu 0 keeps the KF booking just generated.
-    fu::Batch batch;
-    batch.load(fu::commonTypes() + type({.num = "HK", .typ = 2, .flg = "HF"}) +
-               type({.num = "HF", .typ = 3}) +
-               friday("1001",
-                      booking("1001", "20260306", "00:00:00", 1, "KR") +
-                          booking("1001", "20260306", "00:00:00", 2, "HK"),
-                      "KR"));
-    fu::Outcome o = batch.run();
-    EXPECT_EQ(batch.accBookings("1001"), (Bookings{"00:00:00 1 KF"}));
-    EXPECT_EQ(batch.slots("1001"), "KF:480 :0 :0");
-    EXPECT_EQ(o.log, fu::generated("1001", 1, "KF") + fu::prevails("1001", "KF"));
+// Friday carries a KR day message (its KF is generated first) and a second
+// message whose follow-up then meets the KF booking on Monday: a tie that
+// FcdGpu 2 leaves undecided lets both stand and the slots accumulate, FcdGpu
+// 0 keeps KF and refuses the second. The second comes from another day
+// message (HK, function 2, follow-up HF into slot 3) or from the hourly rule
+// (AR with function 24, follow-up AF into slot 2).
+TEST(FollowUpRules, SecondFollowUpOfTheDayBuildsOnTheFirst) {
+    const std::string hk = type({.num = "HK", .typ = 2, .flg = "HF"});
+    const std::string ar = type({.num = "AR", .typ = 0, .flg = "AF"});
+    const std::string hkBooking = booking("1001", "20260306", "00:00:00", 2, "HK");
+    const std::string arBooking = booking("1001", "20260306", "15:00:00", 24, "AR");
+    const std::string kf = fu::generated("1001", 1, "KF");
+    const SecondFollowUpCase cases[] = {
+        {"daily then daily, both generated",
+         hk + type({.num = "HF", .typ = 3, .gpu = 2}),
+         hkBooking,
+         {"00:00:00 1 KF", "00:00:00 3 HF"},
+         "KF:480 :0 HF:240",
+         kf + fu::generated("1001", 3, "HF")},
+        {"daily then daily, the first refuses the second",
+         hk + type({.num = "HF", .typ = 3}),
+         hkBooking,
+         {"00:00:00 1 KF"},
+         "KF:480 :0 :0",
+         kf + fu::prevails("1001", "KF")},
+        {"daily then hourly, both generated",
+         ar + type({.num = "AF", .typ = 2, .gpu = 2}),
+         arBooking,
+         {"00:00:00 1 KF", "00:00:00 2 AF"},
+         "KF:480 AF:240 :0",
+         kf + fu::generated("1001", 2, "AF")},
+        {"daily then hourly, the first refuses the second",
+         ar + type({.num = "AF", .typ = 2}),
+         arBooking,
+         {"00:00:00 1 KF"},
+         "KF:480 :0 :0",
+         kf + fu::prevails("1001", "KF")},
+    };
+    for (const SecondFollowUpCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        fu::Batch batch;
+        batch.load(
+            type({.num = "KR", .flg = "KF"}) + type({.num = "KF", .flg = "KF"}) + c.second +
+            friday("1001", booking("1001", "20260306", "00:00:00", 1, "KR") + c.booking, "KR"));
+        fu::Outcome o = batch.run();
+        EXPECT_EQ(batch.accBookings("1001"), c.accDay);
+        EXPECT_EQ(batch.slots("1001"), c.slots);
+        EXPECT_EQ(o.log, c.log);
+        // Whatever the second did, the day gets one line.
+        EXPECT_EQ(o.tgb, fu::tgbLine("1001"));
+    }
 }
 
 TEST(FollowUpRules, DayMessagesWithoutFollowUpArePassedOverSilently) {
@@ -125,39 +154,6 @@ TEST(FollowUpRules, OnlyTheNewestHourlyBookingWithFunction23Or24IsCarried) {
         EXPECT_EQ(batch.slots("1001"), c.accDay.empty() ? ":0 :0 :0" : ":0 AF:240 :0");
         EXPECT_EQ(o.log, c.accDay.empty() ? "" : fu::generated("1001", 2, "AF"));
     }
-}
-
-TEST(FollowUpRules, BothRulesForOneDayGiveOneParameterLine) {
-    // AF ties with KF and FcdGpu 2 lets the KF booking the daily rule just
-    // inserted stand, so the hourly follow-up goes into slot 2 beside it.
-    fu::Batch batch;
-    batch.load(type({.num = "KR", .flg = "KF"}) + type({.num = "KF", .flg = "KF"}) +
-               type({.num = "AR", .typ = 0, .flg = "AF"}) +
-               type({.num = "AF", .typ = 2, .gpu = 2}) +
-               friday("1001",
-                      booking("1001", "20260306", "00:00:00", 1, "KR") +
-                          booking("1001", "20260306", "15:00:00", 24, "AR"),
-                      "KR"));
-    fu::Outcome o = batch.run();
-    EXPECT_EQ(batch.accBookings("1001"), (Bookings{"00:00:00 1 KF", "00:00:00 2 AF"}));
-    EXPECT_EQ(batch.slots("1001"), "KF:480 AF:240 :0");
-    EXPECT_EQ(o.log, fu::generated("1001", 1, "KF") + fu::generated("1001", 2, "AF"));
-    EXPECT_EQ(o.tgb, fu::tgbLine("1001"));
-}
-
-TEST(FollowUpRules, HourlyFollowUpRefusedByTheDailyOne) {
-    // With FcdGpu 0 the KF booking the daily rule inserted keeps its place.
-    fu::Batch batch;
-    batch.load(type({.num = "KR", .flg = "KF"}) + type({.num = "KF", .flg = "KF"}) +
-               type({.num = "AR", .typ = 0, .flg = "AF"}) + type({.num = "AF", .typ = 2}) +
-               friday("1001",
-                      booking("1001", "20260306", "00:00:00", 1, "KR") +
-                          booking("1001", "20260306", "15:00:00", 24, "AR"),
-                      "KR"));
-    fu::Outcome o = batch.run();
-    EXPECT_EQ(batch.accBookings("1001"), (Bookings{"00:00:00 1 KF"}));
-    EXPECT_EQ(o.log, fu::generated("1001", 1, "KF") + fu::prevails("1001", "KF"));
-    EXPECT_EQ(o.tgb, fu::tgbLine("1001"));
 }
 
 }  // namespace
