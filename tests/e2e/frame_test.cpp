@@ -2,6 +2,8 @@
 // the log switch, the log restart, and a failed connection that must not
 // give the password away. The configuration files are written by
 // kelbor-config, as on a real installation.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -188,6 +190,55 @@ TEST_F(Frame, LoginReachesTheDataSource) {
     for (const std::string& output : {log(), r.out, r.err}) {
         EXPECT_EQ(output.find(password.substr(0, 10)), std::string::npos) << output;
     }
+}
+
+TEST(ConfigTool, WritesPrivateFileAndShowsItMasked) {
+    kt::TempDir dir;
+    std::string ini = dir.file("kelbor.ini");
+    kt::writeFile(ini, "old\n");
+    chmod(ini.c_str(), 0644);
+    kt::writeConfig(ini, "nightly", kPassword, "zeit", "qrv");
+    struct stat st {};
+    ASSERT_EQ(stat(ini.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::string content = kt::readFile(ini);
+    EXPECT_EQ(content.find("nightly"), std::string::npos);
+    EXPECT_EQ(content.find(kPassword), std::string::npos);
+    EXPECT_TRUE(std::regex_match(content, std::regex("(\\[kelbor\\];KELBOR;[a-z ]+\n"
+                                                     "[1-4];[A-Z]+;([0-9A-F]{16})+\n){4}")))
+        << content;
+
+    kt::RunResult shown = kt::runProgram({kt::configBinary(), "show", ini}, "");
+    EXPECT_EQ(shown.exitCode, 0);
+    EXPECT_EQ(shown.out,
+              "1 LOGIN = nightly\n2 PASS = ***\n3 DATABASE = zeit\n"
+              "4 SCHEMA = qrv. (schema name QRV)\n");
+    kt::RunResult revealed = kt::runProgram({kt::configBinary(), "show", ini, "--reveal"}, "");
+    EXPECT_NE(revealed.out.find(std::string("2 PASS = ") + kPassword + "\n"), std::string::npos);
+}
+
+TEST(ConfigTool, RefusesWhatTheBatchCannotUse) {
+    kt::TempDir dir;
+    std::string ini = dir.file("kelbor.ini");
+    auto write = [&](const std::string& login, const std::string& schema,
+                     const std::string& password) {
+        return kt::runProgram({kt::configBinary(), "write", ini, "--login", login, "--dsn", "zeit",
+                               "--schema", schema, "--password-stdin"},
+                              "", {}, password + "\n");
+    };
+    for (const kt::RunResult& r :
+         {write(std::string(51, 'L'), "qrv", "pw"), write("sa", "qrv.", "pw"),
+          write("sa", std::string(21, 's'), "pw"), write("sa", "", "pw"),
+          write("sa", "qrv", std::string(51, 'p')),
+          kt::runProgram({kt::configBinary(), "write", ini, "--login", "sa", "--schema", "qrv",
+                          "--password-stdin"},
+                         "", {}, "pw\n")}) {
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_NE(r.err, "");
+        EXPECT_FALSE(kt::fileExists(ini));
+    }
+    kt::RunResult atLimit = write(std::string(50, 'L'), std::string(20, 's'), "pw");
+    EXPECT_EQ(atLimit.exitCode, 0) << atLimit.err;
 }
 
 }  // namespace
