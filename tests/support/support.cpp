@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -152,9 +153,13 @@ const std::string& iniDir() {
         writeFile(d + "/odbc.ini", "");
         setenv("ODBCSYSINI", d.c_str(), 1);
         setenv("ODBCINI", (d + "/odbc.ini").c_str(), 1);
+        // The cleanup runs after static strings are destroyed: keep the path
+        // in plain storage of its own.
+        static char removeAtExit[512];
+        std::snprintf(removeAtExit, sizeof removeAtExit, "%s", d.c_str());
         std::atexit([] {
             std::error_code ec;
-            fs::remove_all(iniDir(), ec);
+            fs::remove_all(removeAtExit, ec);
         });
         return d;
     }();
