@@ -55,8 +55,11 @@ class StandinDb {
     const std::string& databaseFile() const { return dbFile_; }
     const std::string& dir() const { return dir_.path(); }
 
-    // Rewrites this data source's odbc.ini keywords (for example to switch
-    // fault injection on after loading the fixture).
+    // Rewrites this data source's odbc.ini keywords. The driver manager
+    // caches a data source's keywords in the process that first connects to
+    // it, so new keys reach child processes (the batch) but not this test
+    // program once it has connected; a test that needs faults in-process
+    // creates its data source with them.
     void setKeys(const std::map<std::string, std::string>& keys);
 
     // Runs a T-SQL script: one statement per line; blank lines and lines
