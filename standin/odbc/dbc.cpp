@@ -239,15 +239,9 @@ constexpr InfoValue infoTable[] = {
     {SQL_COLLATION_SEQ, InfoValue::Text, "SQL_Latin1_General_CP1_CI_AS", 0},
 };
 
-template <typename T>
-SQLRETURN putNumber(SQLPOINTER value, SQLSMALLINT* length, T number) {
-    if (value) *static_cast<T*>(value) = number;
-    if (length) *length = sizeof(T);
-    return SQL_SUCCESS;
-}
-
-template <typename T>
-SQLRETURN putAttr(SQLPOINTER value, SQLINTEGER* length, T number) {
+// A fixed-size answer of SQLGetInfo or SQLGetConnectAttr.
+template <typename T, typename Len>
+SQLRETURN putNumber(SQLPOINTER value, Len* length, T number) {
     if (value) *static_cast<T*>(value) = number;
     if (length) *length = sizeof(T);
     return SQL_SUCCESS;
@@ -337,24 +331,24 @@ SQLRETURN getConnectAttr(Dbc& dbc, SQLINTEGER attribute, SQLPOINTER value, SQLIN
                          SQLINTEGER* length) {
     switch (attribute) {
         case SQL_ATTR_AUTOCOMMIT:
-            return putAttr<SQLUINTEGER>(value, length,
-                                        dbc.autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF);
+            return putNumber<SQLUINTEGER>(value, length,
+                                          dbc.autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF);
         case SQL_ATTR_LOGIN_TIMEOUT:
-            return putAttr<SQLUINTEGER>(value, length, dbc.loginTimeout);
+            return putNumber<SQLUINTEGER>(value, length, dbc.loginTimeout);
         case SQL_ATTR_CONNECTION_TIMEOUT:
-            return putAttr<SQLUINTEGER>(value, length, dbc.connectionTimeout);
+            return putNumber<SQLUINTEGER>(value, length, dbc.connectionTimeout);
         case SQL_ATTR_ACCESS_MODE:
-            return putAttr<SQLUINTEGER>(value, length, SQL_MODE_READ_WRITE);
+            return putNumber<SQLUINTEGER>(value, length, SQL_MODE_READ_WRITE);
         case SQL_ATTR_TXN_ISOLATION:
-            return putAttr<SQLUINTEGER>(value, length, SQL_TXN_READ_COMMITTED);
+            return putNumber<SQLUINTEGER>(value, length, SQL_TXN_READ_COMMITTED);
         case SQL_ATTR_METADATA_ID:
-            return putAttr<SQLUINTEGER>(value, length, SQL_FALSE);
+            return putNumber<SQLUINTEGER>(value, length, SQL_FALSE);
         case SQL_ATTR_ASYNC_ENABLE:
-            return putAttr<SQLULEN>(value, length, SQL_ASYNC_ENABLE_OFF);
+            return putNumber<SQLULEN>(value, length, SQL_ASYNC_ENABLE_OFF);
         case SQL_ATTR_PACKET_SIZE:
-            return putAttr<SQLUINTEGER>(value, length, 4096);
+            return putNumber<SQLUINTEGER>(value, length, 4096);
         case SQL_ATTR_CONNECTION_DEAD:
-            return putAttr<SQLUINTEGER>(value, length, dbc.engine ? SQL_CD_FALSE : SQL_CD_TRUE);
+            return putNumber<SQLUINTEGER>(value, length, dbc.engine ? SQL_CD_FALSE : SQL_CD_TRUE);
         case SQL_ATTR_CURRENT_CATALOG:
             return putText(dbc.diags, dbc.database, value, bufferLength, length);
         default:

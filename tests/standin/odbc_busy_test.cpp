@@ -7,11 +7,7 @@
 
 namespace {
 
-const char* const fixture =
-    "CREATE TABLE T (K int NOT NULL, V varchar(20) NULL, CONSTRAINT PK_T PRIMARY KEY (K))\n"
-    "INSERT INTO T (K, V) VALUES (1, 'a')\n"
-    "INSERT INTO T (K, V) VALUES (2, 'b')\n"
-    "INSERT INTO T (K, V) VALUES (3, 'c')\n";
+const char* const fixture = st::threeRows;
 
 bool isBusyError(const std::vector<st::DiagRec>& diags) {
     return !diags.empty() && diags[0].state == "HY000" && diags[0].native == 0 &&

@@ -14,6 +14,13 @@
 
 namespace st {
 
+// A table of three rows keyed 1, 2, 3 with values 'a', 'b', 'c'.
+inline constexpr const char* threeRows =
+    "CREATE TABLE T (K int NOT NULL, V varchar(20) NULL, CONSTRAINT PK_T PRIMARY KEY (K))\n"
+    "INSERT INTO T (K, V) VALUES (1, 'a')\n"
+    "INSERT INTO T (K, V) VALUES (2, 'b')\n"
+    "INSERT INTO T (K, V) VALUES (3, 'c')\n";
+
 struct DiagRec {
     std::string state;
     int native = 0;

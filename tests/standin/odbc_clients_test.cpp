@@ -68,6 +68,20 @@ TEST(StandinClients, IsqlDriverConnectChecksTheLogin) {
         << refused.out << refused.err;
 }
 
+TEST(StandinClients, IsqlLoadsTheSchemaScript) {
+    if (!kt::fileExists(isqlProgram)) GTEST_SKIP() << "isql is not installed";
+    kt::StandinDb db;
+    std::string script = kt::readFile(kt::sourceDir() + "/sql/schema.sql");
+    for (std::size_t pos; (pos = script.find("$(SCHEMA)")) != std::string::npos;)
+        script.replace(pos, 9, "QRV");
+    kt::RunResult r = isql({"-b", "-v", db.dsn()}, script + "\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_FALSE(contains(r.err, "ERROR")) << r.out << r.err;
+    for (const char* table :
+         {"Qrv327Tag", "Qrv320Tgb", "Qrv321Bch", "Qrv131Fcd", "Qrv329Ztg", "Qrv140Azv"})
+        EXPECT_EQ(db.scalar(std::string("SELECT COUNT(*) FROM QRV.") + table), "0") << table;
+}
+
 TEST(StandinClients, PyodbcRunsQueriesAndSeesServerErrors) {
     if (!kt::fileExists(python) ||
         kt::runProgram({python, "-c", "import pyodbc"}, "", {}).exitCode != 0)

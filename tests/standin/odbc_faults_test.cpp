@@ -8,11 +8,7 @@
 
 namespace {
 
-const char* const fixture =
-    "CREATE TABLE T (K int NOT NULL, V varchar(20) NULL, CONSTRAINT PK_T PRIMARY KEY (K))\n"
-    "INSERT INTO T (K, V) VALUES (1, 'a')\n"
-    "INSERT INTO T (K, V) VALUES (2, 'b')\n"
-    "INSERT INTO T (K, V) VALUES (3, 'c')\n";
+const char* const fixture = st::threeRows;
 
 // The driver manager caches data source keywords for a while, so each test
 // names its faults when the data source is created and keeps its fixture
