@@ -22,6 +22,27 @@ bool isWordChar(char c) {
     fail(102, "42000", "Incorrect syntax near '" + std::string(near) + "'.");
 }
 
+// Reads a quoted run from pos (after the opening quote) up to its closing
+// quote, a doubled closing quote standing for one. Returns the position
+// after the run.
+size_t readQuoted(std::string_view sql, size_t pos, char close, std::string& value) {
+    while (true) {
+        if (pos >= sql.size()) {
+            fail(105, "42000",
+                 "Unclosed quotation mark after the character string '" + value + "'.");
+        }
+        if (sql[pos] == close) {
+            if (pos + 1 < sql.size() && sql[pos + 1] == close) {
+                value += close;
+                pos += 2;
+                continue;
+            }
+            return pos + 1;
+        }
+        value += sql[pos++];
+    }
+}
+
 }  // namespace
 
 std::vector<Token> tokenize(std::string_view sql) {
@@ -52,50 +73,11 @@ std::vector<Token> tokenize(std::string_view sql) {
         const char c = sql[i];
         const bool national = (c == 'N' || c == 'n') && i + 1 < n && sql[i + 1] == '\'';
         if (c == '\'' || national) {
-            size_t j = national ? i + 2 : i + 1;
-            std::string value;
-            while (true) {
-                if (j >= n) {
-                    fail(105, "42000",
-                         "Unclosed quotation mark after the character string '" + value + "'.");
-                }
-                if (sql[j] == '\'') {
-                    if (j + 1 < n && sql[j + 1] == '\'') {
-                        value += '\'';
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    break;
-                }
-                value += sql[j++];
-            }
             t.kind = Tok::String;
-            t.text = std::move(value);
-            i = j;
+            i = readQuoted(sql, national ? i + 2 : i + 1, '\'', t.text);
         } else if (c == '[' || c == '"') {
-            const char close = c == '[' ? ']' : '"';
-            size_t j = i + 1;
-            std::string value;
-            while (true) {
-                if (j >= n) {
-                    fail(105, "42000",
-                         "Unclosed quotation mark after the character string '" + value + "'.");
-                }
-                if (sql[j] == close) {
-                    if (j + 1 < n && sql[j + 1] == close) {
-                        value += close;
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    break;
-                }
-                value += sql[j++];
-            }
             t.kind = Tok::QuotedName;
-            t.text = std::move(value);
-            i = j;
+            i = readQuoted(sql, i + 1, c == '[' ? ']' : '"', t.text);
         } else if (std::isdigit(static_cast<unsigned char>(c))) {
             size_t j = i;
             while (j < n && std::isdigit(static_cast<unsigned char>(sql[j]))) ++j;

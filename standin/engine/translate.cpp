@@ -291,6 +291,7 @@ class Translator {
 
     // --- expressions ---
     Expr expression();
+    Expr logical(const char* word, const char* sqlOp, Expr (Translator::*operand)());
     Expr orExpr();
     Expr andExpr();
     Expr notExpr();
@@ -974,28 +975,25 @@ void requireCondition(const Expr& e, const Token& near) {
     }
 }
 
-Expr Translator::orExpr() {
-    Expr left = andExpr();
-    while (atWord("or")) {
+// One level of AND or OR: operands from the next level down.
+Expr Translator::logical(const char* word, const char* sqlOp, Expr (Translator::*operand)()) {
+    Expr left = (this->*operand)();
+    while (atWord(word)) {
         const Token& op = next();
-        const Expr right = andExpr();
+        const Expr right = (this->*operand)();
         requireCondition(left, op);
         requireCondition(right, op);
-        left = boolean("(" + left.sql + " OR " + right.sql + ")", left, right);
+        left = boolean("(" + left.sql + sqlOp + right.sql + ")", left, right);
     }
     return left;
 }
 
+Expr Translator::orExpr() {
+    return logical("or", " OR ", &Translator::andExpr);
+}
+
 Expr Translator::andExpr() {
-    Expr left = notExpr();
-    while (atWord("and")) {
-        const Token& op = next();
-        const Expr right = notExpr();
-        requireCondition(left, op);
-        requireCondition(right, op);
-        left = boolean("(" + left.sql + " AND " + right.sql + ")", left, right);
-    }
-    return left;
+    return logical("and", " AND ", &Translator::notExpr);
 }
 
 Expr Translator::notExpr() {

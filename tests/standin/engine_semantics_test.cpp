@@ -110,6 +110,7 @@ TEST_F(EngineSemantics, CharPaddingAndCaseBlankInsensitiveComparison) {
 
 TEST_F(EngineSemantics, PlusConcatenatesAddsAndPropagatesNull) {
     EXPECT_EQ(scalar("SELECT 'ab' + 'cd'"), "abcd");
+    EXPECT_EQ(scalar("SELECT N'it''s' + '' + 'x' -- comment"), "it'sx");
     EXPECT_EQ(scalar("SELECT NULL + 'x'"), "NULL");
     EXPECT_EQ(scalar("SELECT 'x' + NULL"), "NULL");
     EXPECT_EQ(scalar("SELECT 1 + 2 * 3"), "7");
