@@ -17,9 +17,9 @@ namespace standin {
 
 // One diagnostic record, shaped as SQL Server reports it.
 struct Diag {
-    std::string sqlState;  // five characters, e.g. "23000"
+    std::string sqlState;     // five characters, e.g. "23000"
     std::int32_t native = 0;  // SQL Server message number, 0 for driver-made records
-    std::string message;   // without any "[vendor][driver]" prefix
+    std::string message;      // without any "[vendor][driver]" prefix
 };
 
 enum class ColType { Char, VarChar, Int, SmallInt, DateTime };
@@ -27,7 +27,7 @@ enum class ColType { Char, VarChar, Int, SmallInt, DateTime };
 struct Column {
     std::string name;  // empty for an unnamed expression
     ColType type = ColType::VarChar;
-    int size = 0;      // declared length for char/varchar; display size otherwise
+    int size = 0;  // declared length for char/varchar; display size otherwise
     bool nullable = true;
 };
 
@@ -40,11 +40,11 @@ enum class Status { Success, SuccessWithInfo, NoData, Error };
 
 struct Result {
     Status status = Status::Success;
-    std::vector<Diag> diags;       // the records in order; first is the cause
-    bool hasResultSet = false;     // a SELECT ran: columns and rows are set
+    std::vector<Diag> diags;    // the records in order; first is the cause
+    bool hasResultSet = false;  // a SELECT ran: columns and rows are set
     std::vector<Column> columns;
-    std::vector<Row> rows;         // materialised when the statement ran
-    std::int64_t rowCount = -1;    // rows affected by INSERT/UPDATE/DELETE, -1 otherwise
+    std::vector<Row> rows;       // materialised when the statement ran
+    std::int64_t rowCount = -1;  // rows affected by INSERT/UPDATE/DELETE, -1 otherwise
 };
 
 struct Options {
@@ -53,7 +53,7 @@ struct Options {
 };
 
 class Engine {
-public:
+  public:
     virtual ~Engine() = default;
 
     // Opens (creating when missing) the database. Returns null and fills
