@@ -16,7 +16,7 @@ namespace {
 
 using PO = PriorityOutcome;
 
-TEST(FollowUpRules, PriorityComparison) {
+TEST(FollowUpDecisions, PriorityComparison) {
     struct Case {
         int bookingPri, followUpPri, gpu;
         PO expected;
@@ -35,7 +35,7 @@ TEST(FollowUpRules, PriorityComparison) {
     }
 }
 
-TEST(FollowUpRules, TargetTimeCheckRefusesOnlySolOneWithoutTarget) {
+TEST(FollowUpDecisions, TargetTimeCheckRefusesOnlySolOneWithoutTarget) {
     struct Case {
         int fcdSol, tagSol;
         bool refused;
@@ -53,7 +53,7 @@ TEST(FollowUpRules, TargetTimeCheckRefusesOnlySolOneWithoutTarget) {
     }
 }
 
-TEST(FollowUpRules, SlotValueFollowsFcdZwt) {
+TEST(FollowUpDecisions, SlotValueFollowsFcdZwt) {
     WorkTimeRule rule{};
     rule.AzvSol = 465;
     rule.AzvSo2 = 300;
@@ -80,7 +80,7 @@ TEST(FollowUpRules, SlotValueFollowsFcdZwt) {
     }
 }
 
-TEST(FollowUpRules, SlotValueEdges) {
+TEST(FollowUpDecisions, SlotValueEdges) {
     MessageType type{};
     WorkTimeRule rule{};
 
@@ -106,7 +106,7 @@ TEST(FollowUpRules, SlotValueEdges) {
     EXPECT_EQ(followUpSlotValue(type, rule), INT_MIN);
 }
 
-TEST(FollowUpRules, SlotChoiceFollowsFcdTyp) {
+TEST(FollowUpDecisions, SlotChoiceFollowsFcdTyp) {
     auto prefilled = [] {
         DayRecord d{};
         d.TagTgb.assign("OLD");
@@ -149,7 +149,7 @@ TEST(FollowUpRules, SlotChoiceFollowsFcdTyp) {
     EXPECT_STREQ(d.TagTgb.c_str(), "");
 }
 
-TEST(FollowUpRules, DayMessageVerdict) {
+TEST(FollowUpDecisions, DayMessageVerdict) {
     using V = DayMessageVerdict;
     struct Case {
         bool hasFollowUp, passedOver;
@@ -167,7 +167,7 @@ TEST(FollowUpRules, DayMessageVerdict) {
     }
 }
 
-TEST(FollowUpRules, ParameterLineForms) {
+TEST(FollowUpDecisions, ParameterLineForms) {
     DayRecord day{};
     day.TagPnr.assign("4711");
     day.TagTag.assign("20090917");
