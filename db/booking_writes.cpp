@@ -90,7 +90,7 @@ int updateBookingFunction(const BookingRecord& rec, std::int32_t newCode) {
         return -1;
     std::int32_t sameKey = 0;
     int rc = lookupRow(kCountColumn, &sameKey, FetchFailure::Diagnose);
-    if (rc == kFetchDiagnosed) return diagRecord.NativeError;
+    if (rc == kFetchDiagnosed) return nativeErrorOrFailure();
     if (rc != 0) return rc;
     if (sameKey > 0) return kDuplicateKey;
 

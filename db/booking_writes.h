@@ -16,7 +16,8 @@ constexpr int kDuplicateKey = 2627;
 // Changes the booking's BchFkt to newCode. Returns 2627 when a booking with
 // newCode exists at the same person, date and time (nothing changed); -1
 // when the count fails to execute; the native error when the count's fetch
-// fails; else the update's execution code (0, -1, SQL_NO_DATA).
+// fails (-1 when the diagnostics carry none); else the update's execution code (0, -1,
+// SQL_NO_DATA).
 int updateBookingFunction(const BookingRecord& rec, std::int32_t newCode);
 
 // Deletes the booking at rec's person, date and time with BchFkt = code.
@@ -25,7 +26,8 @@ int deleteBooking(const BookingRecord& rec, std::int32_t code);
 
 // Inserts rec's BchPnr, BchVon, BchUhr, BchFkt, BchFcd as a generated
 // booking. Returns the execution code, or the native error number when the
-// database rejects it.
+// database rejects it (-1 when the diagnostics carry none, so a failed
+// insert never reads as success).
 int insertBooking(const BookingRecord& rec);
 
 // Counts the person's BchFkt 1 bookings on the day. Returns 0 with count

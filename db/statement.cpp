@@ -207,12 +207,17 @@ int lookupRow(std::span<const ColumnSpec> columns, void* out, FetchFailure onFai
     return kFetchDiagnosed;
 }
 
+int nativeErrorOrFailure() {
+    // A driver-made error carries native 0, which must not read as success.
+    return diagRecord.NativeError != 0 ? diagRecord.NativeError : -1;
+}
+
 int executeWrite(ExecFailure onFailure) {
     SQLHSTMT handle = nullptr;
     if (allocateStatement(handle) != 0) return -1;
     StatementGuard guard(handle);
     SQLRETURN rc = executeStatementText(handle);
-    if (rc == SQL_ERROR && onFailure == ExecFailure::NativeError) return diagRecord.NativeError;
+    if (rc == SQL_ERROR && onFailure == ExecFailure::NativeError) return nativeErrorOrFailure();
     return rc;
 }
 

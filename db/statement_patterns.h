@@ -126,8 +126,12 @@ int lookupRow(std::span<const ColumnSpec> columns, void* out,
 // What a write statement returns when its execution fails.
 enum class ExecFailure : std::uint8_t {
     PassCode,     // SQL_ERROR (-1)
-    NativeError,  // the native error number of the diagnostics (0 if none)
+    NativeError,  // the native error number of the diagnostics, -1 if none
 };
+
+// The native error number in diagRecord after a failed call, or -1 when the
+// diagnostics carry none (0 would read as success to every caller).
+int nativeErrorOrFailure();
 
 // Write statement: executes statementText on a local handle, no attributes.
 // Returns -1 when the allocation failed; the execution's code (0, 1,
