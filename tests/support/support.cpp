@@ -173,6 +173,15 @@ StandinDb::StandinDb(const std::map<std::string, std::string>& keys) : keys_(key
     writeSection();
 }
 
+StandinDb::StandinDb(const std::string& databaseFile,
+                     const std::map<std::string, std::string>& keys)
+    : keys_(keys) {
+    iniDir();
+    dsn_ = "kt" + std::to_string(getpid()) + "_" + std::to_string(++dsnCounter);
+    dbFile_ = databaseFile;
+    writeSection();
+}
+
 StandinDb::~StandinDb() {
     dataSources().erase(dsn_);
     writeOdbcIni();

@@ -47,6 +47,9 @@ const std::string& iniDir();
 class StandinDb {
   public:
     explicit StandinDb(const std::map<std::string, std::string>& keys = {});
+    // A second data source on an existing database file, e.g. one with fault
+    // keys for the batch while the first stays clean for loading and checks.
+    StandinDb(const std::string& databaseFile, const std::map<std::string, std::string>& keys);
     ~StandinDb();
     StandinDb(const StandinDb&) = delete;
     StandinDb& operator=(const StandinDb&) = delete;
