@@ -376,7 +376,7 @@ TEST(FailureMatrix, EveryStatementFailsOnceAndTheRunGoesOnAsPrescribed) {
         batch.load(fixture());
         auto faults = c.faults;
         faults.emplace("ServerTime", fu::kServerTime);
-        kt::StandinDb faulty(batch.db().databaseFile(), faults);
+        kt::StandinDb faulty(batch.db(), faults);
         kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", faulty.dsn(), "qrv");
         auto before = otherDays(batch.db());
 

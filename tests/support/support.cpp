@@ -173,12 +173,11 @@ StandinDb::StandinDb(const std::map<std::string, std::string>& keys) : keys_(key
     writeSection();
 }
 
-StandinDb::StandinDb(const std::string& databaseFile,
-                     const std::map<std::string, std::string>& keys)
+StandinDb::StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys)
     : keys_(keys) {
     iniDir();
     dsn_ = "kt" + std::to_string(getpid()) + "_" + std::to_string(++dsnCounter);
-    dbFile_ = databaseFile;
+    dbFile_ = sameFileAs.dbFile_;
     writeSection();
 }
 

@@ -49,7 +49,7 @@ class StandinDb {
     explicit StandinDb(const std::map<std::string, std::string>& keys = {});
     // A second data source on an existing database file, e.g. one with fault
     // keys for the batch while the first stays clean for loading and checks.
-    StandinDb(const std::string& databaseFile, const std::map<std::string, std::string>& keys);
+    StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys);
     ~StandinDb();
     StandinDb(const StandinDb&) = delete;
     StandinDb& operator=(const StandinDb&) = delete;
