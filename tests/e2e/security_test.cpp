@@ -1,0 +1,162 @@
+// Security of the login: the password never shows in the log, on the
+// console or in the statements the server sees; configuration files are
+// private to their owner whatever the umask; and the deciphered password
+// is gone from the batch's own memory when the process ends.
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/followup_e2e.h"
+
+namespace {
+
+const char kPassword[] = "Zq7-Secret-Pw";
+const char kLogin[] = "nightly";
+
+bool contains(const std::string& text, const std::string& needle) {
+    return text.find(needle) != std::string::npos;
+}
+
+TEST(Security, PasswordAppearsInNoLogConsoleOrTrace) {
+    fu::Batch batch;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
+    const std::string trace = batch.work().file("trace.txt");
+    kt::StandinDb guarded(batch.db(), {{"ServerTime", fu::kServerTime},
+                                       {"User", kLogin},
+                                       {"Password", kPassword},
+                                       {"Trace", trace}});
+    const struct {
+        const char* name;
+        std::string password;
+        std::string dsn;
+    } cases[] = {
+        {"connected", kPassword, guarded.dsn()},
+        {"login rejected", std::string(kPassword) + "x", guarded.dsn()},
+        {"unknown data source", kPassword, "NoSuchSource"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kt::writeConfig(batch.work().file("kelbor.ini"), kLogin, c.password, c.dsn, "qrv");
+        // Debug console and verbose log both on: the most a run ever says.
+        fu::Outcome o = batch.run("XXX", "D", {{"KELBOR_DBG", "1"}}, {});
+        std::string log = kt::readFile(batch.work().file("kelbor.log"));
+        EXPECT_FALSE(log.empty());
+        EXPECT_FALSE(contains(log, kPassword));
+        EXPECT_FALSE(contains(o.result.out, kPassword));
+        EXPECT_FALSE(contains(o.result.err, kPassword));
+        EXPECT_FALSE(contains(kt::readFile(trace), kPassword));
+    }
+    // The connected run did reach the server and did its work.
+    EXPECT_TRUE(contains(kt::readFile(trace), "INSERT INTO QRV.Qrv321Bch"));
+    EXPECT_EQ(batch.accBookings("1001"), std::vector<std::string>{"00:00:00 1 KF"});
+}
+
+TEST(Security, ConfigurationFileIsPrivateWhateverTheUmask) {
+    kt::TempDir dir;
+    const std::string ini = dir.file("kelbor.ini");
+    for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        mode_t old = umask(mask);
+        // Replacing a file that was world-readable makes it private as well.
+        kt::writeFile(ini, "old");
+        chmod(ini.c_str(), 0666);
+        kt::writeConfig(ini, kLogin, kPassword, "dsn", "qrv");
+        umask(old);
+        struct stat st {};
+        ASSERT_EQ(stat(ini.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        EXPECT_FALSE(contains(kt::readFile(ini), kPassword));
+    }
+}
+
+// A small library preloaded into the batch: when the process ends it scans
+// the batch's own writable memory (its data and bss, where the
+// configuration reader's entry, the cipher state and every module's state
+// live) for the password and reports what it finds on standard error. The
+// driver manager's and the driver's memory are theirs and not scanned.
+const char kScanner[] = R"(
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+__attribute__((destructor)) static void scanForPassword(void) {
+    const char* needle = getenv("KELBOR_SCAN_FOR");
+    if (needle == NULL || *needle == 0) return;
+    char exe[4096];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return;
+    exe[n] = 0;
+    FILE* maps = fopen("/proc/self/maps", "r");
+    if (maps == NULL) return;
+    char line[8192];
+    int scanned = 0;
+    while (fgets(line, sizeof line, maps) != NULL) {
+        unsigned long from, to;
+        char perms[8];
+        if (sscanf(line, "%lx-%lx %7s", &from, &to, perms) != 3) continue;
+        if (perms[0] != 'r' || perms[1] != 'w') continue;
+        if (strstr(line, exe) == NULL) continue;
+        ++scanned;
+        size_t len = strlen(needle);
+        for (const char* p = (const char*)from; p + len <= (const char*)to; ++p) {
+            if (memcmp(p, needle, len) == 0) fprintf(stderr, "password found at %p\n", (void*)p);
+        }
+    }
+    fclose(maps);
+    fprintf(stderr, "scanned %d regions\n", scanned);
+}
+)";
+
+TEST(Security, DecipheredPasswordDoesNotOutliveItsUse) {
+    kt::TempDir build;
+    kt::writeFile(build.file("scan.c"), kScanner);
+    kt::RunResult cc = kt::runProgram(
+        {"/usr/bin/cc", "-shared", "-fPIC", "-o", build.file("scan.so"), build.file("scan.c")},
+        build.path());
+    ASSERT_EQ(cc.exitCode, 0) << cc.err;
+    std::string preload = build.file("scan.so");
+    if (KELBOR_SANITIZED) preload = std::string(KELBOR_LIBASAN) + ":" + preload;
+
+    fu::Batch batch;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
+    kt::StandinDb guarded(
+        batch.db(), {{"ServerTime", fu::kServerTime}, {"User", kLogin}, {"Password", kPassword}});
+    // The password's entry is numbered 0 and stands last: every request
+    // that reaches it selects it, so the reader's shared entry still holds
+    // the password after the last read, as a real file may have it.
+    auto hex = [](const std::string& text) {
+        kt::RunResult r = kt::runProgram({kt::configBinary(), "encipher"}, "", {}, text + "\n");
+        return r.out.substr(0, r.out.find('\n'));
+    };
+    kt::writeFile(batch.work().file("kelbor.ini"), "h;s;x\n1;LOGIN;" + hex(kLogin) +
+                                                       "\nh;s;x\n3;DATABASE;" + hex(guarded.dsn()) +
+                                                       "\nh;s;x\n0;PASS;" + hex(kPassword) + "\n");
+    for (const char* param3 : {"D", "X"}) {
+        SCOPED_TRACE(param3);
+        kt::RunResult r = kt::runProgram(
+            {kt::kelborBinary(), "kelbor.ini", "XXX", param3}, batch.work().path(),
+            {{"LD_PRELOAD", preload}, {"KELBOR_SCAN_FOR", kPassword}}, "", {"KELBOR_DBG"});
+        EXPECT_EQ(r.exitCode, 0);
+        // The scanner ran and saw the batch's memory, and found nothing.
+        EXPECT_TRUE(contains(r.err, "scanned ")) << r.err;
+        EXPECT_FALSE(contains(r.err, "scanned 0 regions")) << r.err;
+        EXPECT_FALSE(contains(r.err, "password found")) << r.err;
+    }
+    // The run connected: the login was right and the password was used.
+    EXPECT_TRUE(kt::fileExists(batch.work().file("kelbortgb")));
+
+    // The scanner does find what stays: the schema name formed from that
+    // last entry (all but its last character, upper-cased) lives on in the
+    // run context.
+    kt::RunResult r = kt::runProgram(
+        {kt::kelborBinary(), "kelbor.ini", "XXX", "D"}, batch.work().path(),
+        {{"LD_PRELOAD", preload}, {"KELBOR_SCAN_FOR", "ZQ7-SECRET-P"}}, "", {"KELBOR_DBG"});
+    EXPECT_TRUE(contains(r.err, "password found")) << r.err;
+}
+
+}  // namespace
