@@ -5,3 +5,5 @@ CREATE TABLE $(SCHEMA).Qrv321Bch (BchPnr char(8) NOT NULL, BchVon datetime NOT N
 CREATE TABLE $(SCHEMA).Qrv131Fcd (FcdNum char(3) NOT NULL, FcdBez varchar(40) NULL, FcdTyp int NULL, FcdZwt int NULL, FcdStd int NULL, FcdSol int NULL, FcdPri int NULL, FcdGpu int NULL, FcdFcd int NULL, FcdFlg char(3) NULL, CONSTRAINT PK_Qrv131Fcd PRIMARY KEY CLUSTERED (FcdNum))
 CREATE TABLE $(SCHEMA).Qrv329Ztg (ZtgPnr char(8) NOT NULL, ZtgVon datetime NOT NULL, ZtgAzt char(5) NOT NULL, ZtgSta int NOT NULL DEFAULT 0, CONSTRAINT PK_Qrv329Ztg PRIMARY KEY CLUSTERED (ZtgPnr, ZtgVon))
 CREATE TABLE $(SCHEMA).Qrv140Azv (AzvNum char(5) NOT NULL, AzvGvo datetime NOT NULL, AzvGbi datetime NULL, AzvSta int NOT NULL DEFAULT 0, AzvSol int NULL, AzvSo2 int NULL, AzvVhs int NULL, AzvHso int NULL, AzvHs2 int NULL, AzvHtv int NULL, CONSTRAINT PK_Qrv140Azv PRIMARY KEY CLUSTERED (AzvNum, AzvGvo))
+CREATE INDEX IX_Qrv327Tag_TagTag ON $(SCHEMA).Qrv327Tag (TagTag)
+CREATE INDEX IX_Qrv321Bch_BchFkt_BchPnr ON $(SCHEMA).Qrv321Bch (BchFkt, BchPnr)
