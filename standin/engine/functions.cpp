@@ -134,6 +134,92 @@ void callFromSqlite(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     }
 }
 
+// Row-by-row paths of the two functions every CONVERT of a datetime column
+// to text runs through, once per row and column: the batch's cursors and
+// counts call them for each booking and day a person has. A stored datetime
+// is always the canonical 'yyyy-mm-dd hh:mm:ss.fff', so the common styles
+// are slices of it; anything else takes the general path above.
+bool isCanonicalDateTime(const unsigned char* t, int n) {
+    if (n != 23) return false;
+    static const char shape[] = "dddd-dd-dd dd:dd:dd.ddd";
+    for (int i = 0; i < 23; ++i) {
+        const bool digit = t[i] >= '0' && t[i] <= '9';
+        if (shape[i] == 'd' ? !digit : t[i] != static_cast<unsigned char>(shape[i])) return false;
+    }
+    return true;
+}
+
+// Writes the style's text of canonical t into out; returns its length, or
+// -1 for a style without a slice.
+int sliceDateTime(const unsigned char* t, int style, char* out) {
+    const auto copy = [&](int at, int from, int count) {
+        for (int i = 0; i < count; ++i) out[at + i] = static_cast<char>(t[from + i]);
+    };
+    switch (style) {
+        case 112:  // yyyymmdd
+            copy(0, 0, 4);
+            copy(4, 5, 2);
+            copy(6, 8, 2);
+            return 8;
+        case 114:  // hh:mi:ss:mmm
+            copy(0, 11, 8);
+            out[8] = ':';
+            copy(9, 20, 3);
+            return 12;
+        case 8:
+        case 108:  // hh:mi:ss
+            copy(0, 11, 8);
+            return 8;
+        case 20:
+        case 120:  // yyyy-mm-dd hh:mi:ss
+            copy(0, 0, 19);
+            return 19;
+        case 21:
+        case 121:
+            copy(0, 0, 23);
+            return 23;
+        case 23:  // yyyy-mm-dd
+            copy(0, 0, 10);
+            return 10;
+        default:
+            return -1;
+    }
+}
+
+void dateTimeTextFromSqlite(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_TEXT &&
+        sqlite3_value_type(argv[1]) == SQLITE_INTEGER) {
+        const unsigned char* t = sqlite3_value_text(argv[0]);
+        const int n = sqlite3_value_bytes(argv[0]);
+        char out[32];
+        const int length =
+            isCanonicalDateTime(t, n) ? sliceDateTime(t, sqlite3_value_int(argv[1]), out) : -1;
+        if (length >= 0) {
+            sqlite3_result_text(ctx, out, length, SQLITE_TRANSIENT);
+            return;
+        }
+    }
+    callFromSqlite(ctx, argc, argv);
+}
+
+void fitFromSqlite(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    const int type = sqlite3_value_type(argv[0]);
+    const int n = sqlite3_value_int(argv[1]);
+    if (type == SQLITE_TEXT && n >= 0 && n <= 64) {
+        const char* t = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+        const int length = sqlite3_value_bytes(argv[0]);
+        const bool pad = sqlite3_value_int(argv[2]) != 0;
+        char out[64];
+        const int kept = length < n ? length : n;
+        std::memcpy(out, t, static_cast<size_t>(kept));
+        const int total = pad ? n : kept;
+        std::memset(out + kept, ' ', static_cast<size_t>(total - kept));
+        sqlite3_result_text(ctx, out, total, SQLITE_TRANSIENT);
+        return;
+    }
+    callFromSqlite(ctx, argc, argv);
+}
+
 int collate(void*, int na, const void* a, int nb, const void* b) {
     return compareText(static_cast<const char*>(a), na, static_cast<const char*>(b), nb);
 }
@@ -165,9 +251,12 @@ bool decodeError(const std::string& text, int& native, std::string& sqlState,
 
 int registerFunctions(sqlite3* db) {
     for (const FunctionDef& f : kFunctions) {
+        auto entry = callFromSqlite;
+        if (f.impl == dateTimeText) entry = dateTimeTextFromSqlite;
+        if (f.impl == fit) entry = fitFromSqlite;
         const int rc = sqlite3_create_function_v2(
             db, f.name, f.args, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
-            reinterpret_cast<void*>(f.impl), callFromSqlite, nullptr, nullptr, nullptr);
+            reinterpret_cast<void*>(f.impl), entry, nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) return rc;
     }
     return sqlite3_create_collation_v2(db, "TSQL", SQLITE_UTF8, nullptr, collate, nullptr);

@@ -306,6 +306,7 @@ class Translator {
     TypeSpec typeSpec(int defaultLength);
     Expr convert(const TypeSpec& type, const Expr& e, int style);
     Expr assignTo(const ColumnDef& column, const Expr& e);
+    bool loneLiteral(const ColumnDef& column, std::string& sql);
     Expr condition();  // an expression that must be a search condition
     Expr value();      // an expression that must have a value
     Expr column(const Source& source, int index) const;
@@ -515,7 +516,8 @@ void Translator::fromClause() {
         } else if (atName()) {
             s.exposed = lowerCase(name());
         }
-        s.alias = "t" + std::to_string(scope_.size());
+        s.alias = "t";
+        s.alias += std::to_string(scope_.size());
         for (const Source& other : scope_) {
             if (other.exposed == s.exposed) {
                 fail(1013, "42000",
@@ -592,9 +594,14 @@ Plan Translator::insert() {
         std::vector<std::string> row = defaults;
         size_t count = 0;
         do {
-            const Expr e = value();
-            if (count < targets.size())
-                row[targets[count]] = assignTo(table.columns[targets[count]], e).sql;
+            std::string literal;
+            if (count < targets.size() && loneLiteral(table.columns[targets[count]], literal)) {
+                row[targets[count]] = std::move(literal);
+            } else {
+                const Expr e = value();
+                if (count < targets.size())
+                    row[targets[count]] = assignTo(table.columns[targets[count]], e).sql;
+            }
             ++count;
         } while (acceptSymbol(","));
         expectSymbol(")");
@@ -623,6 +630,33 @@ Plan Translator::insert() {
     plan.sql.push_back("INSERT INTO " + table.sqliteName() + " (" + columns + ") VALUES " + rows);
     plan.keyProbeSql = "VALUES " + rows;
     return plan;
+}
+
+// A value that is one literal of the column's own kind (a load script's
+// thousands of rows are nothing else) becomes the column's value directly,
+// as value() and assignTo() would make it, without the descent through
+// every expression level. Anything else is left to them: returns false
+// without moving.
+bool Translator::loneLiteral(const ColumnDef& column, std::string& sql) {
+    const Token& t = peek();
+    const Token& after = peek(1);
+    if (after.kind != Tok::Symbol || (after.text != "," && after.text != ")")) return false;
+    if (t.kind == Tok::Word && t.lower == "null") {
+        sql = "NULL";
+    } else if (t.kind == Tok::String && column.type == ColType::DateTime) {
+        sql = quoteLiteral(canonical(parseDateTime(t.text)));
+    } else if (t.kind == Tok::String &&
+               (column.type == ColType::Char || column.type == ColType::VarChar)) {
+        sql = quoteLiteral(assignText(t.text, column.size, column.type == ColType::Char));
+    } else if (t.kind == Tok::Number &&
+               (column.type == ColType::Int || column.type == ColType::SmallInt)) {
+        sql = primary().sql;
+        return true;
+    } else {
+        return false;
+    }
+    next();
+    return true;
 }
 
 Plan Translator::update() {

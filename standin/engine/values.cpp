@@ -185,10 +185,21 @@ DateTime parseDateTime(std::string_view text) {
 }
 
 std::string canonical(const DateTime& dt) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", dt.year, dt.month, dt.day,
-                  dt.hour, dt.minute, dt.second, dt.millis);
-    return buf;
+    // Written digit by digit: every statement and every datetime value
+    // passes through here, and formatted output costs several times more.
+    std::string out = "0000-00-00 00:00:00.000";
+    const auto put = [&out](size_t end, int value, int width) {
+        for (int i = 0; i < width; ++i, value /= 10)
+            out[end - i] = static_cast<char>('0' + value % 10);
+    };
+    put(3, dt.year, 4);
+    put(6, dt.month, 2);
+    put(9, dt.day, 2);
+    put(12, dt.hour, 2);
+    put(15, dt.minute, 2);
+    put(18, dt.second, 2);
+    put(22, dt.millis, 3);
+    return out;
 }
 
 std::string formatDateTime(const DateTime& dt, int style) {
