@@ -43,7 +43,7 @@ struct BookingRecord {
     FixedText<14> BchVra;
     std::int32_t BchTxt;
     std::int32_t BchSta;
-    FixedText<51> BchErf;  // never filled by a fetch
+    FixedText<51> BchErf;   // never filled by a fetch
     FixedText<256> BchTrm;  // never filled by a fetch
 };
 
