@@ -1137,7 +1137,15 @@ Expr arithmetic(const std::string& op, Expr a, Expr b) {
     if (a.isConst && b.isConst) {
         const std::int64_t x = std::get<std::int64_t>(a.value);
         const std::int64_t y = std::get<std::int64_t>(b.value);
-        return intConst(op == "+" ? x + y : (op == "-" ? x - y : x * y));
+        std::int64_t folded = 0;
+        const bool overflow = op == "+"   ? __builtin_add_overflow(x, y, &folded)
+                              : op == "-" ? __builtin_sub_overflow(x, y, &folded)
+                                          : __builtin_mul_overflow(x, y, &folded);
+        if (overflow) {
+            fail(8115, "22003",
+                 "Arithmetic overflow error converting expression to data type int.");
+        }
+        return intConst(folded);
     }
     shape.sql = "(" + a.sql + " " + op + " " + b.sql + ")";
     return shape;

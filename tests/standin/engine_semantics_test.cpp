@@ -125,6 +125,7 @@ TEST_F(EngineSemantics, PlusConcatenatesAddsAndPropagatesNull) {
               "Conversion failed when converting the varchar value 'x1' to data type int.");
     fails("SELECT 1 + 'zwei'", 245, "22018");
     fails("SELECT N / 0 FROM QRV.T", 8134, "22012");
+    fails("SELECT 4444444444 * 44444444444444444", 8115, "22003");
 }
 
 TEST_F(EngineSemantics, OverlongTextAndNullViolationsWriteNothing) {
