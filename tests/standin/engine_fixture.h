@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,16 +15,6 @@
 namespace enginetest {
 
 using Rows = std::vector<std::vector<std::string>>;
-
-// printf into a string, for the statement templates of the batch.
-inline std::string format(const char* fmt, ...) {
-    char buf[4096];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    return buf;
-}
 
 class EngineTest : public ::testing::Test {
   protected:

@@ -5,6 +5,9 @@
 // SQL_NO_DATA and primary-key order.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
+
 #include "tests/standin/odbc_client.h"
 
 namespace {
@@ -150,6 +153,198 @@ TEST_F(StandinSql, SearchedChangeOfNoRowIsNoDataWithCountZero) {
     st::Statement stmt(client);
     EXPECT_EQ(stmt.exec("DELETE FROM QRV.Tag WHERE TagPnr = '1001'"), SQL_SUCCESS);
     EXPECT_EQ(stmt.rowCount(), 2);
+}
+
+// What a statement gives, as one line: its rows ("a|b;c|d"), "n=<row count>"
+// for a change, "nodata" for a change of no row, or "E<native>/<state>" with
+// "+<native>" for a second record and the first record's text.
+std::string outcome(st::Client& client, const std::string& sql) {
+    st::Statement stmt(client);
+    const SQLRETURN rc = stmt.exec(sql);
+    if (rc == SQL_NO_DATA) return "nodata";
+    if (rc == SQL_ERROR) {
+        const auto d = stmt.diags();
+        if (d.empty()) return "E?";
+        std::string out = "E" + std::to_string(d[0].native) + "/" + d[0].state;
+        if (d.size() > 1) out += "+" + std::to_string(d[1].native);
+        return out + " " + d[0].message;
+    }
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(stmt.handle(), &columns);
+    if (columns > 0) return joined(stmt.rest());
+    return "n=" + std::to_string(stmt.rowCount());
+}
+
+// One session of statements, each with what it must give; later steps see
+// what earlier ones wrote. "ok" accepts any success; an error expectation is
+// its code followed by a part of its text.
+TEST_F(StandinSql, SessionBehavesLikeTheServer) {
+    std::string thousand = "INSERT INTO QRV.T (K, D, N) VALUES ";
+    for (int i = 0; i < 1000; ++i) {
+        char row[64];
+        std::snprintf(row, sizeof row, "%s('%07d', '2009%04d', %d)", i ? ", " : "", i, 101 + i % 28,
+                      i);
+        thousand += row;
+    }
+    const std::pair<std::string, std::string> steps[] = {
+        {"CREATE TABLE QRV.T (K char(8) NOT NULL, D datetime NULL, V varchar(5) NULL, N int NULL, "
+         "S smallint NULL DEFAULT 7, CONSTRAINT PK_T PRIMARY KEY CLUSTERED (K))",
+         "ok"},
+        // 1: datetime literals convert on insert, update and comparison.
+        {"INSERT INTO QRV.T (K, D) VALUES ('a', '20090917'), ('b', '2009-09-16 23:59:59.997'), "
+         "('c', '20090917 12:00:00'), ('d', '2009-09-17 07:05:09')",
+         "n=4"},
+        {"SELECT D FROM QRV.T WHERE K = 'a'", "2009-09-17 00:00:00.000"},
+        {"SELECT K FROM QRV.T ORDER BY D", "b       ;a       ;d       ;c       "},
+        {"SELECT K FROM QRV.T WHERE '20090917 07:05:09' < D", "c       "},
+        {"UPDATE QRV.T SET D = '20091231 23:00' WHERE K = 'b'", "n=1"},
+        {"SELECT D FROM QRV.T WHERE K = 'b'", "2009-12-31 23:00:00.000"},
+        {"INSERT INTO QRV.T (K, D) VALUES ('e', '2009-13-01')", "E242/22008"},
+        {"SELECT K FROM QRV.T WHERE D = 'morgen'", "E241/22007"},
+        {"UPDATE QRV.T SET D = 'x' WHERE K = 'a'", "E241/22007"},
+        {"SELECT CONVERT(datetime, 'x', 112)", "E241/22007"},
+        {"DELETE FROM QRV.T", "n=4"},
+        // 2, 3: CONVERT pads char and not varchar, cuts both; days move whole.
+        {"INSERT INTO QRV.T (K, D) VALUES ('a', '2009-09-07 07:05:09.123')", "n=1"},
+        {"SELECT CONVERT(char(12), D, 112), CONVERT(varchar(12), D, 112), CONVERT(varchar(4), D, "
+         "112), CONVERT(char(8), D, 114), CAST('12' AS int) + 1 FROM QRV.T",
+         "20090907    |20090907|2009|07:05:09|13"},
+        {"SELECT DATEADD(day, 14, '20090920'), DATEADD(d, -1, '2009-03-01 10:00'), "
+         "CONVERT(datetime, Convert(char(8), DATEADD(dd, -1, CURRENT_TIMESTAMP), 112), 112)",
+         "2009-10-04 00:00:00.000|2009-02-28 10:00:00.000|2009-09-17 00:00:00.000"},
+        {"DELETE QRV.T", "n=1"},
+        // 4: varchar keeps its blanks; the collation sorts and keys alike.
+        {"INSERT INTO QRV.T (K, V) VALUES ('1001', 'ab '), ('kf', 'x'), ('KG', 'y')", "n=3"},
+        {"SELECT V FROM QRV.T WHERE K = '1001'", "ab "},
+        {"SELECT COUNT(*) FROM QRV.T WHERE 'a ' = 'A' AND V = 'AB'", "1"},
+        {"SELECT K FROM QRV.T ORDER BY K DESC", "KG      ;kf      ;1001    "},
+        {"SELECT COUNT(*) FROM QRV.T WHERE CONVERT(char(4), K) + 'x' = 'KG  X'", "1"},
+        {"INSERT INTO QRV.T (K) VALUES ('KF  ')",
+         "E2627/23000+3621 Violation of PRIMARY KEY constraint 'PK_T'. Cannot insert duplicate "
+         "key in object 'QRV.T'. The duplicate key value is (KF      )."},
+        {"DELETE FROM QRV.T", "n=3"},
+        // 5: + on texts and numbers, and the server's arithmetic errors.
+        {"SELECT N'it''s' + '' + 'x' -- comment", "it'sx"},
+        {"SELECT 'x' + NULL, 1 + 2 * 3, 1 + '2', -7 / 2, 7 % 3", "NULL|7|3|-3|1"},
+        {"INSERT INTO QRV.T (K, V, N) VALUES ('a', 'x1', 5), ('b', NULL, NULL)", "n=2"},
+        {"SELECT V + '-', N + 1, N + '10', -N FROM QRV.T", "x1-|6|15|-5;NULL|NULL|NULL|NULL"},
+        {"SELECT N + V FROM QRV.T",
+         "E245/22018 Conversion failed when converting the varchar value 'x1' to data type int."},
+        {"SELECT 1 + 'zwei'", "E245/22018"},
+        {"SELECT N / 0 FROM QRV.T", "E8134/22012"},
+        {"SELECT 4444444444 * 44444444444444444", "E8115/22003"},
+        {"DELETE FROM QRV.T", "n=2"},
+        // 6: a statement that fails writes none of its rows.
+        {"INSERT INTO QRV.T (K) VALUES ('12345678'), ('123456789')", "E8152/22001+3621"},
+        {"SELECT COUNT(*) FROM QRV.T", "0"},
+        {"INSERT INTO QRV.T (K, V) VALUES ('12345678   ', 'abcde  ')", "n=1"},
+        {"UPDATE QRV.T SET V = V + 'x'", "E8152/22001"},
+        {"SELECT V FROM QRV.T", "abcde"},
+        {"INSERT INTO QRV.T (V) VALUES ('a')",
+         "E515/23000+3621 QRV.T'; column does not allow nulls. INSERT fails."},
+        {"UPDATE QRV.T SET K = NULL", "E515/23000"},
+        {"DELETE FROM QRV.T", "n=1"},
+        // 7: duplicate keys by insert and update, on the key and a unique index.
+        {"INSERT INTO QRV.T (K, N) VALUES ('a', 1), ('b', 2)", "n=2"},
+        {"INSERT INTO QRV.T (K, N) VALUES ('c', 3), ('A', 4)", "E2627/23000+3621 (A       )."},
+        {"SELECT COUNT(*) FROM QRV.T", "2"},
+        {"UPDATE QRV.T SET K = 'b' WHERE N = 1", "E2627/23000+3621 (b       )."},
+        {"CREATE UNIQUE NONCLUSTERED INDEX IX_T_N ON QRV.T (N)", "ok"},
+        {"INSERT INTO QRV.T (K, N) VALUES ('z', 2)",
+         "E2601/23000+3621 Cannot insert duplicate key row in object 'QRV.T' with unique index "
+         "'IX_T_N'. The duplicate key value is (2)."},
+        {"UPDATE QRV.T SET N = 1 WHERE K = 'b'", "E2601/23000"},
+        {"DELETE QRV.T", "n=2"},
+        // 8: unknown names, and what is not T-SQL here is a syntax error.
+        {"SELECT * FROM T", "E208/42S02 Invalid object name 'T'."},
+        {"UPDATE QRV.T SET Nix = 1", "E207/42S22"},
+        {"INSERT INTO QRV.T (K, Nix) VALUES ('a', 1)", "E207/42S22"},
+        {"SELEKT K FROM QRV.T", "E102/42000"},
+        {"SELECT 1.5", "E102/42000"},
+        {"SELECT K FROM QRV.T WHERE K LIKE 'a%'", "E156/42000"},
+        {"SELECT K FROM QRV.T WHERE N IN (1, 2)", "E156/42000"},
+        {"SELECT K FROM QRV.T GROUP BY K", "E156/42000"},
+        {"SELECT K FROM QRV.T WHERE K = 'a' AND", "E156/42000"},
+        {"INSERT INTO QRV.T (K) VALUES ('a'); DELETE FROM QRV.T", "E156/42000"},
+        {"SELECT UPPER(K) FROM QRV.T", "E195/42000"},
+        {"SELECT COUNT(*), K FROM QRV.T", "E8120/42000"},
+        {"select [K], n from [QRV].[t] where k = 'x';", ""},
+        // 12: without ORDER BY rows follow the key; a join its first table's.
+        {"CREATE TABLE QRV.U (A int NOT NULL, B char(2) NOT NULL, PRIMARY KEY (A, B))", "ok"},
+        {"INSERT INTO QRV.T (K, N) VALUES ('c', 1), ('a', 2), ('B', 3)", "n=3"},
+        {"INSERT INTO QRV.U VALUES (3, 'b'), (1, 'z'), (3, 'A'), (2, 'x')", "n=4"},
+        {"SELECT K FROM QRV.T", "a       ;B       ;c       "},
+        {"SELECT A, B FROM QRV.U", "1|z ;2|x ;3|A ;3|b "},
+        {"SELECT TOP 2 A FROM QRV.U WHERE A > 1", "2;3"},
+        {"SELECT K, A FROM QRV.T, QRV.U WHERE N = A",
+         "a       |2;B       |3;B       |3;c       |1"},
+        {"SELECT A, K FROM QRV.U, QRV.T WHERE N = A",
+         "1|c       ;2|a       ;3|B       ;3|B       "},
+        // Schemas are namespaces; dbo is the default one.
+        {"CREATE SCHEMA qrv",
+         "E2714/42S01 There is already an object named 'qrv' in the database."},
+        {"CREATE TABLE QRV.t (X int)", "E2714/42S01 There is already an object named 't'"},
+        {"CREATE TABLE NOPE.T (X int)", "E2760/42000"},
+        {"CREATE SCHEMA B", "ok"},
+        {"CREATE TABLE B.T (X int)", "ok"},
+        {"CREATE TABLE T (Y int)", "ok"},
+        {"INSERT INTO B.T VALUES (1)", "n=1"},
+        {"INSERT INTO dbo.T VALUES (2)", "n=1"},
+        {"SELECT X FROM B.T", "1"},
+        {"SELECT Y FROM T", "2"},
+        {"DROP TABLE B.T", "ok"},
+        {"SELECT X FROM B.T", "E208/42S02"},
+        {"DROP TABLE B.T", "E3701/42S02"},
+        // Transactions by statement text.
+        {"BEGIN TRAN", "ok"},
+        {"DELETE FROM QRV.T", "n=3"},
+        {"CREATE TABLE QRV.X (I int)", "ok"},
+        {"ROLLBACK TRANSACTION", "ok"},
+        {"SELECT COUNT(*) FROM QRV.T", "3"},
+        {"SELECT * FROM QRV.X", "E208/42S02"},
+        {"BEGIN TRANSACTION", "ok"},
+        {"INSERT INTO QRV.T (K) VALUES ('d')", "n=1"},
+        {"COMMIT", "ok"},
+        {"COMMIT TRAN", "E3902/25000"},
+        {"ROLLBACK", "E3903/25000"},
+        // Defaults, keys and widths come back with a new connection.
+        {"CREATE TABLE QRV.W (I int NOT NULL PRIMARY KEY, At datetime NULL DEFAULT "
+         "CURRENT_TIMESTAMP, Flag char(3) NOT NULL DEFAULT 'x')",
+         "ok"},
+        {"reconnect", "ok"},
+        {"INSERT INTO QRV.W (I) VALUES (1)", "n=1"},
+        {"SELECT At, Flag, S FROM QRV.W, QRV.T WHERE K = 'd'", "2009-09-18 03:00:00.000|x  |7"},
+        {"INSERT INTO QRV.W (I) VALUES (1)", "E2627/23000"},
+        {"INSERT INTO QRV.T (K) VALUES ('A')", "E2627/23000"},
+        {"INSERT INTO QRV.T (K) VALUES ('123456789')", "E8152/22001"},
+        // Many rows in one statement, past SQLite's compound-select limit.
+        {"DELETE QRV.T", "n=4"},
+        {thousand, "n=1000"},
+        {"SELECT MAX(N), MIN(D) FROM QRV.T", "999|2009-01-01 00:00:00.000"},
+    };
+    std::unique_ptr<st::Client> fresh;
+    st::Client* on = &client;
+    for (const auto& [sql, want] : steps) {
+        if (sql == "reconnect") {
+            fresh = std::make_unique<st::Client>();
+            ASSERT_EQ(fresh->connect(db.dsn()), SQL_SUCCESS);
+            on = fresh.get();
+            continue;
+        }
+        const std::string got = outcome(*on, sql);
+        if (want == "ok") {
+            EXPECT_NE(got[0], 'E') << sql << "\n" << got;
+        } else if (want[0] == 'E') {
+            const std::size_t blank = want.find(' ');
+            EXPECT_EQ(got.rfind(want.substr(0, blank), 0), 0u) << sql << "\n" << got;
+            if (blank != std::string::npos) {
+                EXPECT_NE(got.find(want.substr(blank + 1)), std::string::npos) << sql << "\n"
+                                                                               << got;
+            }
+        } else {
+            EXPECT_EQ(got, want) << sql.substr(0, 200);
+        }
+    }
 }
 
 }  // namespace
