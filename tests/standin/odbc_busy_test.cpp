@@ -7,7 +7,7 @@
 
 namespace {
 
-const char* const fixture = st::threeRows;
+using StandinBusy = st::Connected;
 
 bool isBusyError(const std::vector<st::DiagRec>& diags) {
     return !diags.empty() && diags[0].state == "HY000" && diags[0].native == 0 &&
@@ -15,11 +15,7 @@ bool isBusyError(const std::vector<st::DiagRec>& diags) {
                std::string::npos;
 }
 
-TEST(StandinBusy, LockingCursorStaysReadableWhileOthersRun) {
-    kt::StandinDb db;
-    db.exec(fixture);
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinBusy, LockingCursorStaysReadableWhileOthersRun) {
     st::Statement cursor(client);
     cursor.makeLockingCursor();
     ASSERT_EQ(cursor.exec("SELECT K, V FROM T ORDER BY K"), SQL_SUCCESS);
@@ -47,11 +43,7 @@ TEST(StandinBusy, LockingCursorStaysReadableWhileOthersRun) {
     EXPECT_EQ(cursor.rest(), (std::vector<std::vector<std::string>>{{"2", "b"}, {"3", "c"}}));
 }
 
-TEST(StandinBusy, DefaultResultSetWithUnreadRowsBlocksTheConnection) {
-    kt::StandinDb db;
-    db.exec(fixture);
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinBusy, DefaultResultSetWithUnreadRowsBlocksTheConnection) {
     st::Statement open(client);
     ASSERT_EQ(open.exec("SELECT K FROM T ORDER BY K"), SQL_SUCCESS);
     ASSERT_EQ(open.fetch(), SQL_SUCCESS);
@@ -77,11 +69,7 @@ TEST(StandinBusy, DefaultResultSetWithUnreadRowsBlocksTheConnection) {
     EXPECT_EQ(other.exec("INSERT INTO T (K, V) VALUES (9, 'z')"), SQL_SUCCESS);
 }
 
-TEST(StandinBusy, ClosingOrFreeingThePendingStatementReleasesTheConnection) {
-    kt::StandinDb db;
-    db.exec(fixture);
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinBusy, ClosingOrFreeingThePendingStatementReleasesTheConnection) {
     st::Statement other(client);
     for (int way = 0; way < 3; ++way) {
         SCOPED_TRACE(way);
@@ -96,11 +84,7 @@ TEST(StandinBusy, ClosingOrFreeingThePendingStatementReleasesTheConnection) {
     }
 }
 
-TEST(StandinBusy, PendingRowsBlockTransactionEnd) {
-    kt::StandinDb db;
-    db.exec(fixture);
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinBusy, PendingRowsBlockTransactionEnd) {
     SQLSetConnectAttr(client.dbc(), SQL_ATTR_AUTOCOMMIT,
                       reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER);
     st::Statement pending(client);

@@ -3,6 +3,7 @@
 // through the driver manager as the batch, isql and pyodbc reach the driver.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sql.h>
 #include <sqlext.h>
 
@@ -71,6 +72,19 @@ class Statement {
 
   private:
     SQLHSTMT h_ = SQL_NULL_HSTMT;
+};
+
+// A test on a fresh data source loaded with script(), connected as an
+// ODBC 3 application.
+class Connected : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        db.exec(script());
+        ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+    }
+    virtual const char* script() const { return threeRows; }
+    kt::StandinDb db;
+    Client client;
 };
 
 // Environment additions for a child process that loads the driver

@@ -15,15 +15,17 @@ const char* const fixture =
     "INSERT INTO T (K, V) VALUES (2, NULL)\n"
     "INSERT INTO T (K, V) VALUES (3, '42')\n";
 
-TEST(StandinFetch, ZeroRowUpdateIsNoDataOnlyForOdbc3Applications) {
-    kt::StandinDb db;
-    db.exec(fixture);
+class StandinFetch : public st::Connected {
+    const char* script() const override { return fixture; }
+};
+
+TEST_F(StandinFetch, ZeroRowUpdateIsNoDataOnlyForOdbc3Applications) {
     for (SQLINTEGER version : {SQL_OV_ODBC3, SQL_OV_ODBC2}) {
         SCOPED_TRACE(version);
         SQLRETURN none = version == SQL_OV_ODBC3 ? SQL_NO_DATA : SQL_SUCCESS;
-        st::Client client(version);
-        ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
-        st::Statement stmt(client);
+        st::Client app(version);
+        ASSERT_EQ(app.connect(db.dsn()), SQL_SUCCESS);
+        st::Statement stmt(app);
         EXPECT_EQ(stmt.exec("UPDATE T SET V = 'x' WHERE K = 99"), none);
         EXPECT_EQ(stmt.rowCount(), 0);
         EXPECT_EQ(stmt.exec("DELETE FROM T WHERE K = 99"), none);
@@ -37,11 +39,7 @@ TEST(StandinFetch, ZeroRowUpdateIsNoDataOnlyForOdbc3Applications) {
     }
 }
 
-TEST(StandinFetch, ShortCharBufferIsCutTerminatedAndWarned) {
-    kt::StandinDb db;
-    db.exec(fixture);
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinFetch, ShortCharBufferIsCutTerminatedAndWarned) {
     struct Case {
         SQLLEN bufferLength;
         SQLRETURN rc;
@@ -74,11 +72,7 @@ TEST(StandinFetch, ShortCharBufferIsCutTerminatedAndWarned) {
     }
 }
 
-TEST(StandinFetch, NullSetsIndicatorAndLeavesBufferUntouched) {
-    kt::StandinDb db;
-    db.exec(fixture);
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinFetch, NullSetsIndicatorAndLeavesBufferUntouched) {
     st::Statement stmt(client);
     char text[8] = "XXXXXXX";
     SQLINTEGER number = 77;
@@ -100,11 +94,7 @@ TEST(StandinFetch, NullSetsIndicatorAndLeavesBufferUntouched) {
     EXPECT_EQ(bare.diags().at(0).state, "22002");
 }
 
-TEST(StandinFetch, LongFromIntegerColumnsAndNumericText) {
-    kt::StandinDb db;
-    db.exec(fixture);
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinFetch, LongFromIntegerColumnsAndNumericText) {
     st::Statement stmt(client);
     SQLINTEGER k = 0, v = 0;
     SQLLEN kInd = 0, vInd = 0;
@@ -123,11 +113,7 @@ TEST(StandinFetch, LongFromIntegerColumnsAndNumericText) {
     EXPECT_EQ(bad.diags().at(0).state, "22018");
 }
 
-TEST(StandinFetch, ColumnsBoundAfreshBeforeEveryFetch) {
-    kt::StandinDb db;
-    db.exec(fixture);
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinFetch, ColumnsBoundAfreshBeforeEveryFetch) {
     st::Statement stmt(client);
     ASSERT_EQ(stmt.exec("SELECT K, V FROM T ORDER BY K"), SQL_SUCCESS);
     std::vector<SQLINTEGER> keys;
@@ -146,11 +132,7 @@ TEST(StandinFetch, ColumnsBoundAfreshBeforeEveryFetch) {
     EXPECT_EQ(keys, (std::vector<SQLINTEGER>{1, 2, 3}));
 }
 
-TEST(StandinFetch, GetDataGivesLongTextInPiecesThenNoData) {
-    kt::StandinDb db;
-    db.exec(fixture);
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinFetch, GetDataGivesLongTextInPiecesThenNoData) {
     st::Statement stmt(client);
     ASSERT_EQ(stmt.exec("SELECT V FROM T WHERE K = 1"), SQL_SUCCESS);
     ASSERT_EQ(stmt.fetch(), SQL_SUCCESS);
@@ -170,15 +152,10 @@ TEST(StandinFetch, GetDataGivesLongTextInPiecesThenNoData) {
     EXPECT_EQ(remaining, (std::vector<SQLLEN>{10, 7, 4, 1}));
 }
 
-TEST(StandinFetch, WideCharIsUtf16LittleEndian) {
-    kt::StandinDb db;
-    db.exec(
-        "CREATE TABLE W (K int NOT NULL, V varchar(20) NULL, CONSTRAINT PK_W PRIMARY KEY (K))\n"
-        "INSERT INTO W (K, V) VALUES (1, 'M\xC3\xBCller')\n");
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinFetch, WideCharIsUtf16LittleEndian) {
+    db.exec("INSERT INTO T (K, V) VALUES (4, 'M\xC3\xBCller')");
     st::Statement stmt(client);
-    ASSERT_EQ(stmt.exec("SELECT V FROM W"), SQL_SUCCESS);
+    ASSERT_EQ(stmt.exec("SELECT V FROM T WHERE K = 4"), SQL_SUCCESS);
     ASSERT_EQ(stmt.fetch(), SQL_SUCCESS);
     char16_t buf[16] = {0};
     SQLLEN ind = 0;
@@ -187,10 +164,7 @@ TEST(StandinFetch, WideCharIsUtf16LittleEndian) {
     EXPECT_EQ(std::u16string(buf), u"M\u00fcller");
 }
 
-TEST(StandinFetch, UnsupportedAttributesFailClosed) {
-    kt::StandinDb db;
-    st::Client client;
-    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+TEST_F(StandinFetch, UnsupportedAttributesFailClosed) {
     st::Statement stmt(client);
     EXPECT_EQ(SQLSetStmtAttr(stmt.handle(), SQL_ATTR_CURSOR_SCROLLABLE,
                              reinterpret_cast<SQLPOINTER>(SQL_SCROLLABLE), SQL_IS_INTEGER),
