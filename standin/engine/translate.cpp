@@ -749,34 +749,34 @@ TypeSpec Translator::typeSpec(int defaultLength) {
     const Token& t = peek();
     if (t.kind != Tok::Word && t.kind != Tok::QuotedName) syntaxError();
     const std::string type = lowerCase(next().text);
-    TypeSpec spec;
-    spec.size = defaultLength;
+    TypeSpec declared;
+    declared.size = defaultLength;
     if (type == "char" || type == "varchar" || type == "character") {
-        spec.type = type == "varchar" ? ColType::VarChar : ColType::Char;
+        declared.type = type == "varchar" ? ColType::VarChar : ColType::Char;
         if (acceptSymbol("(")) {
             if (peek().kind != Tok::Number) syntaxError();
-            spec.size = std::atoi(next().text.c_str());
-            if (spec.size < 1 || spec.size > 8000) {
+            declared.size = std::atoi(next().text.c_str());
+            if (declared.size < 1 || declared.size > 8000) {
                 fail(131, "42000",
-                     "The size (" + std::to_string(spec.size) + ") given to the type '" + type +
+                     "The size (" + std::to_string(declared.size) + ") given to the type '" + type +
                          "' exceeds the maximum allowed for any data type (8000).");
             }
             expectSymbol(")");
         }
-        return spec;
+        return declared;
     }
-    spec.size = 0;
+    declared.size = 0;
     if (type == "int" || type == "integer") {
-        spec.type = ColType::Int;
+        declared.type = ColType::Int;
     } else if (type == "smallint") {
-        spec.type = ColType::SmallInt;
+        declared.type = ColType::SmallInt;
     } else if (type == "datetime") {
-        spec.type = ColType::DateTime;
+        declared.type = ColType::DateTime;
     } else {
         fail(2715, "42000",
              "Column, parameter, or variable #1: Cannot find data type " + t.text + ".");
     }
-    return spec;
+    return declared;
 }
 
 Plan Translator::createTable() {
@@ -829,9 +829,9 @@ Plan Translator::createTable() {
                  "Column names in each table must be unique. Column name '" + col.name +
                      "' in table '" + n.written + "' is specified more than once.");
         }
-        const TypeSpec spec = typeSpec(1);
-        col.type = spec.type;
-        col.size = spec.size;
+        const TypeSpec declared = typeSpec(1);
+        col.type = declared.type;
+        col.size = declared.size;
         while (true) {
             if (acceptWord("null")) continue;
             if (acceptWord("not")) {
