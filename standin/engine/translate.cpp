@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <set>
 
 #include "standin/engine/functions.h"
@@ -123,6 +124,22 @@ Expr toText(const Expr& e) {
     }
     shape.size = 12;
     return call("ts_str", {e}, shape);
+}
+
+// The value as a datetime, int or smallint for a target of that type, as
+// CONVERT and an assignment to a column both need it; nullopt for a text
+// target, whose conversion differs between the two.
+std::optional<Expr> toNonText(ColType type, const Expr& e) {
+    switch (type) {
+        case ColType::DateTime:
+            return toDateTime(e);
+        case ColType::Int:
+            return toInt(e, "int");
+        case ColType::SmallInt:
+            return toInt(e, "smallint");
+        default:
+            return std::nullopt;
+    }
 }
 
 const char* typeName(Ty ty) {
@@ -1368,16 +1385,7 @@ Expr Translator::function(const std::string& fn) {
 
 Expr Translator::convert(const TypeSpec& type, const Expr& e, int style) {
     if (e.ty == Ty::Bool) syntaxError();
-    switch (type.type) {
-        case ColType::DateTime:
-            return toDateTime(e);
-        case ColType::Int:
-            return toInt(e, "int");
-        case ColType::SmallInt:
-            return toInt(e, "smallint");
-        default:
-            break;
-    }
+    if (std::optional<Expr> converted = toNonText(type.type, e)) return *converted;
     Expr text = e;
     if (e.ty == Ty::DateTime) {
         text = call("ts_dtstr", {e, intConst(style < 0 ? 0 : style)}, typed(e, Ty::Str));
@@ -1393,16 +1401,7 @@ Expr Translator::convert(const TypeSpec& type, const Expr& e, int style) {
 Expr Translator::assignTo(const ColumnDef& column, const Expr& e) {
     if (e.ty == Ty::Bool) syntaxError();
     if (e.ty == Ty::Null) return constant(Ty::Null, Val{});
-    switch (column.type) {
-        case ColType::DateTime:
-            return toDateTime(e);
-        case ColType::Int:
-            return toInt(e, "int");
-        case ColType::SmallInt:
-            return toInt(e, "smallint");
-        default:
-            break;
-    }
+    if (std::optional<Expr> converted = toNonText(column.type, e)) return *converted;
     const Expr text = toText(e);
     Expr shape = typed(text, Ty::Str);
     const bool pad = column.type == ColType::Char;
