@@ -1,4 +1,5 @@
-// kelbor-config: writes and reads kelbor's configuration file.
+// kelbor-config: writes and reads kelbor's configuration file, and checks a
+// set-up by connecting with it (tools/config_check).
 //
 // The batch only reads the file; this tool produces it. Every value is
 // enciphered with the same cipher, key and block byte order the batch
@@ -7,6 +8,7 @@
 // other users can read: it is asked for without echo, or read from standard
 // input with --password-stdin.
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,22 +28,33 @@
 #include "frame/config_reader.h"
 #include "frame/schema_name.h"
 #include "frame/wipe.h"
+#include "tools/config_check.h"
 
 namespace {
 
 constexpr char kUsage[] =
     "Usage:\n"
-    "  kelbor-config write FILE --login NAME --dsn DSN --schema NAME [--password-stdin]\n"
-    "      Writes FILE (mode 0600, replacing it) with the four entries LOGIN, PASS,\n"
-    "      DATABASE and SCHEMA. The password is asked for without echo, or read as one\n"
-    "      line from standard input with --password-stdin. The schema is given as the\n"
-    "      tables are qualified (e.g. qrv); it is stored followed by \".\".\n"
+    "  kelbor-config write FILE --login NAME --dsn DSN --schema NAME [--group GROUP]\n"
+    "                [--password-stdin]\n"
+    "      Writes FILE with the four entries LOGIN, PASS, DATABASE and SCHEMA, replacing\n"
+    "      it. The password is asked for without echo, or read as one line from standard\n"
+    "      input with --password-stdin. The schema is given as the tables are qualified\n"
+    "      (e.g. qrv); it is stored followed by \".\". A new file gets mode 0600; with\n"
+    "      --group, mode 0640 and that group (for the service user); a rewrite keeps the\n"
+    "      owner, group and mode of the file it replaces (never access for others).\n"
     "  kelbor-config show FILE [--reveal]\n"
-    "      Prints the file's entries deciphered; the password as *** unless --reveal.\n"
+    "      Prints the values the batch takes from FILE, then every entry deciphered; the\n"
+    "      password as *** unless --reveal. Warns about entries that answer every key.\n"
+    "  kelbor-config check FILE\n"
+    "      Connects as the batch would and reads, changing nothing: each table, the\n"
+    "      server's clock, the accounting day and its day records. Exits 0 when a run\n"
+    "      would get going, 1 otherwise.\n"
     "  kelbor-config encipher\n"
     "      Reads one line from standard input and prints it enciphered as hex text.\n"
     "  kelbor-config decipher HEX\n"
-    "      Prints what the batch deciphers HEX to.\n";
+    "      Prints what the batch deciphers HEX to.\n"
+    "  kelbor-config --help | --version\n"
+    "Options take their value as --opt VALUE or --opt=VALUE, in any order.\n";
 
 // The batch keeps at most 50 characters of a login value and hands at most
 // 23 of them to the driver manager; the stored schema value holds 21, of
@@ -59,6 +73,7 @@ struct Failure {
 
 int fail(const Failure& f) {
     std::cerr << "kelbor-config: " << f.message << "\n";
+    if (f.code == kExitUsage) std::cerr << "Try 'kelbor-config --help'.\n";
     return f.code;
 }
 
@@ -165,17 +180,162 @@ bool askPassword(std::string& password, Failure& failure) {
     return true;
 }
 
-// Writes content to a new file next to path with mode 0600 and renames it
-// over path, so a reader never sees half a file and the mode holds even
-// when path existed with a wider one.
-bool replaceFile(const std::string& path, const std::string& content, Failure& failure) {
+// The options of one command: each takes a value or is a flag.
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+};
+
+struct ParsedArgs {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+    bool help = false;
+    bool has(const std::string& name) const { return options.count(name) != 0; }
+};
+
+// Parses args of command: options in any order, before or after the
+// positional ones, as "--opt VALUE" or "--opt=VALUE"; "--" ends the options.
+// A repeated or unknown option, a missing value and a value given to a flag
+// are usage errors.
+bool parseArgs(const std::string& command, const std::vector<std::string>& args,
+               std::initializer_list<OptionSpec> specs, ParsedArgs& parsed, Failure& failure) {
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            parsed.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            parsed.help = true;
+            continue;
+        }
+        std::size_t eq = arg.find('=');
+        std::string name = arg.substr(0, eq);
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& s : specs) {
+            if (name == s.name) spec = &s;
+        }
+        if (spec == nullptr) {
+            failure = {kExitUsage, command + ": unknown option " + name};
+            return false;
+        }
+        if (parsed.has(name)) {
+            failure = {kExitUsage, command + ": " + name + " is given twice"};
+            return false;
+        }
+        std::string value;
+        if (!spec->takesValue) {
+            if (eq != std::string::npos) {
+                failure = {kExitUsage, command + ": " + name + " takes no value"};
+                return false;
+            }
+        } else if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            failure = {kExitUsage, command + ": " + name + " needs a value"};
+            return false;
+        }
+        parsed.options[name] = value;
+    }
+    return true;
+}
+
+// The file name alone with exactly one positional argument, else a usage
+// error.
+bool onePath(const std::string& command, const ParsedArgs& parsed, std::string& path,
+             Failure& failure) {
+    if (parsed.positional.empty()) {
+        failure = {kExitUsage, command + ": FILE is missing"};
+        return false;
+    }
+    if (parsed.positional.size() > 1) {
+        failure = {kExitUsage, command + ": unexpected argument " + parsed.positional[1]};
+        return false;
+    }
+    path = parsed.positional[0];
+    return true;
+}
+
+// Who gets the written file and with which mode.
+struct FileAccess {
+    mode_t mode = S_IRUSR | S_IWUSR;
+    uid_t owner = static_cast<uid_t>(-1);  // -1: whoever writes it
+    gid_t group = static_cast<gid_t>(-1);
+    std::string groupName;
+};
+
+// A new file is private to its writer; --group shares it with one group
+// for reading; a rewrite keeps what the replaced file had, so a file once
+// handed to the service user stays readable for it. Others never get access
+// to a file that holds the password.
+bool chooseAccess(const std::string& path, const ParsedArgs& parsed, FileAccess& access,
+                  Failure& failure) {
+    if (parsed.has("--group")) {
+        const std::string& name = parsed.options.at("--group");
+        const group* gr = getgrnam(name.c_str());
+        if (gr == nullptr) {
+            failure = {kExitUsage, "write: unknown group " + name};
+            return false;
+        }
+        access.mode = S_IRUSR | S_IWUSR | S_IRGRP;
+        access.group = gr->gr_gid;
+        access.groupName = name;
+        return true;
+    }
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
+    access.mode = st.st_mode & (S_IRWXU | S_IRWXG);
+    if (geteuid() == 0) access.owner = st.st_uid;
+    access.group = st.st_gid;
+    const group* gr = getgrgid(st.st_gid);
+    access.groupName = gr != nullptr ? gr->gr_name : std::to_string(st.st_gid);
+    return true;
+}
+
+// Why the folder that is to hold path cannot, or an empty text.
+std::string folderProblem(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    if (folder.empty()) folder = "/";
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0) {
+        if (errno == ENOENT) return "the directory " + folder + " does not exist";
+        return "the directory " + folder + ": " + std::strerror(errno);
+    }
+    if (!S_ISDIR(st.st_mode)) return folder + " is not a directory";
+    return "";
+}
+
+// Writes content to a new file next to path with the chosen access and
+// renames it over path, so a reader never sees half a file and the mode
+// holds even when path existed with a wider one.
+bool replaceFile(const std::string& path, const std::string& content, const FileAccess& access,
+                 Failure& failure) {
+    std::string problem = folderProblem(path);
+    if (!problem.empty()) {
+        failure = {kExitFailure, "cannot write " + path + ": " + problem};
+        return false;
+    }
     std::string temp = path + ".XXXXXX";
     int fd = mkstemp(temp.data());
     if (fd < 0) {
-        failure = {kExitFailure, "cannot create " + temp + ": " + std::strerror(errno)};
+        failure = {kExitFailure, "cannot write " + path + ": " + std::strerror(errno)};
         return false;
     }
+    std::string step = "cannot write " + path;
     bool ok = fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+    if (ok && (access.owner != static_cast<uid_t>(-1) || access.group != static_cast<gid_t>(-1))) {
+        ok = fchown(fd, access.owner, access.group) == 0;
+        if (!ok) step = "cannot give " + path + " to the group " + access.groupName;
+    }
+    ok = ok && fchmod(fd, access.mode) == 0;
     std::size_t done = 0;
     while (ok && done < content.size()) {
         ssize_t n = write(fd, content.data() + done, content.size() - done);
@@ -186,55 +346,10 @@ bool replaceFile(const std::string& path, const std::string& content, Failure& f
     ok = close(fd) == 0 && ok;
     ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
-        failure = {kExitFailure, "cannot write " + path + ": " + std::strerror(errno)};
+        failure = {kExitFailure, step + ": " + std::strerror(errno)};
         unlink(temp.c_str());
     }
     return ok;
-}
-
-struct WriteRequest {
-    std::string path;
-    std::string login;
-    std::string dataSource;
-    std::string schema;
-    bool passwordFromStdin = false;
-};
-
-bool parseWrite(const std::vector<std::string>& args, WriteRequest& req, Failure& failure) {
-    if (args.empty()) {
-        failure = {kExitUsage, "write: FILE is missing"};
-        return false;
-    }
-    req.path = args[0];
-    bool haveLogin = false;
-    bool haveDsn = false;
-    bool haveSchema = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& opt = args[i];
-        if (opt == "--password-stdin") {
-            req.passwordFromStdin = true;
-            continue;
-        }
-        std::string* target = opt == "--login"    ? &req.login
-                              : opt == "--dsn"    ? &req.dataSource
-                              : opt == "--schema" ? &req.schema
-                                                  : nullptr;
-        if (target == nullptr) {
-            failure = {kExitUsage, "write: unknown option " + opt};
-            return false;
-        }
-        if (i + 1 >= args.size()) {
-            failure = {kExitUsage, "write: " + opt + " needs a value"};
-            return false;
-        }
-        *target = args[++i];
-        (opt == "--login" ? haveLogin : opt == "--dsn" ? haveDsn : haveSchema) = true;
-    }
-    if (!haveLogin || !haveDsn || !haveSchema) {
-        failure = {kExitUsage, "write: --login, --dsn and --schema are all needed"};
-        return false;
-    }
-    return true;
 }
 
 void appendEntry(std::string& content, int number, const char* key, const char* label,
@@ -243,35 +358,44 @@ void appendEntry(std::string& content, int number, const char* key, const char* 
     content += std::to_string(number) + ";" + key + ";" + encipher(value) + "\n";
 }
 
-int cmdWrite(const std::vector<std::string>& args) {
-    WriteRequest req;
+int cmdWrite(const ParsedArgs& parsed) {
     Failure failure{};
-    if (!parseWrite(args, req, failure)) return fail(failure);
+    std::string path;
+    if (!onePath("write", parsed, path, failure)) return fail(failure);
+    if (!parsed.has("--login") || !parsed.has("--dsn") || !parsed.has("--schema")) {
+        return fail({kExitUsage, "write: --login, --dsn and --schema are all needed"});
+    }
+    const std::string& login = parsed.options.at("--login");
+    const std::string& dataSource = parsed.options.at("--dsn");
+    const std::string& schema = parsed.options.at("--schema");
     for (const std::string& reason :
-         {checkValue("the login name", req.login),
-          checkValue("the data-source name", req.dataSource), checkSchema(req.schema)}) {
+         {checkValue("the login name", login), checkValue("the data-source name", dataSource),
+          checkSchema(schema)}) {
         if (!reason.empty()) return fail({kExitUsage, reason});
     }
+    FileAccess access;
+    if (!chooseAccess(path, parsed, access, failure)) return fail(failure);
     std::string password;
-    if (req.passwordFromStdin) {
+    if (parsed.has("--password-stdin")) {
         if (!readStdinLine(password)) return fail({kExitUsage, "no password on standard input"});
     } else if (!askPassword(password, failure)) {
         return fail(failure);
     }
-    std::string reason = checkValue("the password", password);
+    std::string reason =
+        password.empty() ? "the password is empty" : checkValue("the password", password);
     if (!reason.empty()) {
         wipeString(password);
         return fail({kExitUsage, reason});
     }
 
     std::string content;
-    appendEntry(content, 1, "LOGIN", "login", req.login);
+    appendEntry(content, 1, "LOGIN", "login", login);
     appendEntry(content, 2, "PASS", "password", password);
-    appendEntry(content, 3, "DATABASE", "data source", req.dataSource);
+    appendEntry(content, 3, "DATABASE", "data source", dataSource);
     // The batch drops the last character of the stored value.
-    appendEntry(content, 4, "SCHEMA", "schema", req.schema + ".");
+    appendEntry(content, 4, "SCHEMA", "schema", schema + ".");
     wipeString(password);
-    bool ok = replaceFile(req.path, content, failure);
+    bool ok = replaceFile(path, content, access, failure);
     wipeString(content);
     return ok ? 0 : fail(failure);
 }
@@ -298,51 +422,97 @@ std::string withoutLineFeed(std::string text) {
     return text;
 }
 
-int cmdShow(const std::vector<std::string>& args) {
-    bool reveal = false;
+// A configuration file is a few hundred bytes; anything far larger is not
+// one.
+constexpr std::size_t kShowLimit = 1 << 20;
+
+bool readConfigFile(const std::string& path, std::string& content, Failure& failure) {
+    std::string reason = unreadableReason(path);
+    if (reason.empty()) {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<char> buffer(kShowLimit + 1);
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        if (in.bad()) reason = "read error";
+        if (static_cast<std::size_t>(in.gcount()) > kShowLimit) reason = "larger than 1 MiB";
+        content.assign(buffer.data(), static_cast<std::size_t>(in.gcount()));
+        wipeMemory(buffer.data(), buffer.size());
+    }
+    if (reason.empty()) return true;
+    failure = {kExitFailure, "cannot read " + path + ": " + reason};
+    return false;
+}
+
+int cmdShow(const ParsedArgs& parsed) {
+    Failure failure{};
     std::string path;
-    for (const std::string& arg : args) {
-        if (arg == "--reveal") {
-            reveal = true;
-        } else if (path.empty()) {
-            path = arg;
+    if (!onePath("show", parsed, path, failure)) return fail(failure);
+    bool reveal = parsed.has("--reveal");
+    std::string content;
+    if (!readConfigFile(path, content, failure)) return fail(failure);
+
+    // First what a run takes, by the batch's own reader.
+    UsedValues used = readUsedValues(path);
+    const std::string& password = used.password.value;
+    auto hidden = [&](const std::string& value) {
+        return !reveal && !password.empty() && value == password;
+    };
+    std::cout << "The batch uses:\n";
+    for (const UsedValue* v : {&used.login, &used.password, &used.dataSource, &used.schema}) {
+        std::cout << "  " << v->key << " = ";
+        if (!v->found) {
+            std::cout << "(no entry: empty)\n";
+        } else if (hidden(v->value)) {
+            std::cout << "***\n";
+        } else if (v == &used.schema) {
+            std::cout << v->value << " (schema name " << used.schemaName << ")\n";
         } else {
-            return fail({kExitUsage, "show: unexpected argument " + arg});
+            std::cout << v->value << "\n";
         }
     }
-    if (path.empty()) return fail({kExitUsage, "show: FILE is missing"});
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return fail({kExitFailure, "cannot read " + path});
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    std::vector<std::string> lines = splitLines(buffer.str());
+    for (const std::string& warning : used.warnings) {
+        std::cerr << "kelbor-config: warning: " << warning << "\n";
+    }
+
+    std::cout << "Entries:\n";
+    std::vector<std::string> lines = splitLines(content);
+    wipeString(content);
     for (std::size_t i = 0; i + 1 < lines.size(); i += 2) {
         ConfigEntry entry{};
         const std::string& data = lines[i + 1];
         if (parseConfigPair(lines[i].data(), lines[i].size(), data.data(), data.size(), entry) ==
             0) {
-            std::cout << "line " << i + 2 << ": no entry (fewer than two \";\")\n";
+            std::cout << "  line " << i + 2 << ": no entry (fewer than two \";\")\n";
             continue;
         }
         std::string key = withoutLineFeed(entry.key.text);
         std::string value = decipher(entry.value.text);
-        std::cout << entry.number << " " << key << " = ";
-        if (key == "PASS" && !reveal) {
-            std::cout << "***\n";
-        } else if (key == "SCHEMA") {
-            FixedText<21> schemaName{};
-            formSchemaName(value.c_str(), schemaName);
-            std::cout << value << " (schema name " << schemaName.text << ")\n";
+        std::cout << "  " << entry.number << " " << key << " = ";
+        if ((key == "PASS" && !reveal) || hidden(value)) {
+            std::cout << "***";
         } else {
-            std::cout << value << "\n";
+            std::cout << value;
         }
+        if (entry.number == 0 || entry.section.empty()) std::cout << "  (answers every key)";
+        std::cout << "\n";
         wipeString(value);
+        wipeMemory(&entry, sizeof entry);
     }
+    for (std::string& line : lines) wipeString(line);
+    wipeUsedValues(used);
     return 0;
 }
 
-int cmdEncipher(const std::vector<std::string>& args) {
-    if (!args.empty()) return fail({kExitUsage, "encipher: the value is read from standard input"});
+int cmdCheck(const ParsedArgs& parsed) {
+    Failure failure{};
+    std::string path;
+    if (!onePath("check", parsed, path, failure)) return fail(failure);
+    return checkSetUp(path);
+}
+
+int cmdEncipher(const ParsedArgs& parsed) {
+    if (!parsed.positional.empty()) {
+        return fail({kExitUsage, "encipher: the value is read from standard input"});
+    }
     std::string text;
     if (!readStdinLine(text)) return fail({kExitUsage, "encipher: no value on standard input"});
     std::string reason = checkValue("the value", text);
@@ -352,9 +522,11 @@ int cmdEncipher(const std::vector<std::string>& args) {
     return 0;
 }
 
-int cmdDecipher(const std::vector<std::string>& args) {
-    if (args.size() != 1) return fail({kExitUsage, "decipher: give exactly one hex text"});
-    const std::string& hex = args[0];
+int cmdDecipher(const ParsedArgs& parsed) {
+    if (parsed.positional.size() != 1) {
+        return fail({kExitUsage, "decipher: give exactly one hex text"});
+    }
+    const std::string& hex = parsed.positional[0];
     if (hex.find_first_not_of("0123456789ABCDEF") != std::string::npos || hex.size() % 16 != 0) {
         std::cerr << "kelbor-config: warning: not groups of 16 upper-case hex digits; "
                      "deciphered the way the batch would\n";
@@ -363,20 +535,51 @@ int cmdDecipher(const std::vector<std::string>& args) {
     return 0;
 }
 
+struct Command {
+    const char* name;
+    std::initializer_list<OptionSpec> options;
+    int (*run)(const ParsedArgs&);
+};
+
+const Command kCommands[] = {
+    {"write",
+     {{"--login", true},
+      {"--dsn", true},
+      {"--schema", true},
+      {"--group", true},
+      {"--password-stdin", false}},
+     cmdWrite},
+    {"show", {{"--reveal", false}}, cmdShow},
+    {"check", {}, cmdCheck},
+    {"encipher", {}, cmdEncipher},
+    {"decipher", {}, cmdDecipher},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    if (args.empty()) return fail({kExitUsage, "a command is missing"});
+    std::string command = args[0];
+    if (command == "--help" || command == "-h") {
         std::cout << kUsage;
         return 0;
     }
-    std::string command = args[0];
+    if (command == "--version") {
+        std::cout << "kelbor-config " << KELBOR_VERSION << "\n";
+        return 0;
+    }
     args.erase(args.begin());
-    if (command == "write") return cmdWrite(args);
-    if (command == "show") return cmdShow(args);
-    if (command == "encipher") return cmdEncipher(args);
-    if (command == "decipher") return cmdDecipher(args);
-    std::cerr << kUsage;
+    for (const Command& c : kCommands) {
+        if (command != c.name) continue;
+        ParsedArgs parsed;
+        Failure failure{};
+        if (!parseArgs(command, args, c.options, parsed, failure)) return fail(failure);
+        if (parsed.help) {
+            std::cout << kUsage;
+            return 0;
+        }
+        return c.run(parsed);
+    }
     return fail({kExitUsage, "unknown command " + command});
 }

@@ -1,0 +1,350 @@
+// kelbor-config's view of a configuration file as the batch sees it, and the
+// preflight check that connects with it.
+//
+// The check runs only statements that read: COUNT(*) of each table under a
+// false condition (existence and the right to read, no scan), the server's
+// clock, and the batch's own previous-day cursor, walked to count the day
+// records a run now would process. It prints findings one per line, plain
+// ASCII, so the output reads the same on a terminal and in a log; the
+// password never appears, not even inside a driver's message.
+#include "tools/config_check.h"
+
+#include <fcntl.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "db/connection.h"
+#include "db/day_records.h"
+#include "frame/config_reader.h"
+#include "frame/run_context.h"
+#include "frame/schema_name.h"
+#include "frame/wipe.h"
+
+namespace {
+
+// The batch keeps each login value in 50 characters and hands the driver
+// manager 23 of them.
+constexpr std::size_t kValueWidth = 50;
+constexpr std::size_t kConnectWidth = 23;
+
+constexpr const char* kTables[] = {"Qrv327Tag", "Qrv320Tgb", "Qrv321Bch",
+                                   "Qrv131Fcd", "Qrv329Ztg", "Qrv140Azv"};
+
+void wipeString(std::string& s) {
+    wipeMemory(s.data(), s.size());
+    s.clear();
+}
+
+UsedValue readUsed(const std::string& path, const char* key) {
+    UsedValue used;
+    used.key = key;
+    used.value = readConfigValue("", key, 0, path.c_str());
+    // An entry was selected when the reader kept one: it then carries a key
+    // name (possibly empty) or the fields of a pair that matched by number.
+    used.found = !configEntry.key.empty() || !configEntry.section.empty() ||
+                 !configEntry.value.empty() || configEntry.number != 0;
+    used.answeredBy = configEntry.key.text;
+    if (!used.answeredBy.empty() && used.answeredBy.back() == '\n') used.answeredBy.pop_back();
+    used.answeredByNumber = configEntry.number;
+    wipeMemory(&configEntry, sizeof configEntry);
+    return used;
+}
+
+// Keeps a text for printing: the password, wherever it shows, becomes ***.
+std::string masked(std::string text, const std::string& password) {
+    if (password.empty()) return text;
+    for (std::size_t at = text.find(password); at != std::string::npos;
+         at = text.find(password, at + 3)) {
+        text.replace(at, password.size(), "***");
+    }
+    return text;
+}
+
+bool plainSchemaName(const std::string& name) {
+    if (name.empty()) return false;
+    for (char ch : name) {
+        bool plain = (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_';
+        if (!plain) return false;
+    }
+    return true;
+}
+
+struct DiagLine {
+    std::string state;
+    long native = 0;
+    std::string message;
+};
+
+std::vector<DiagLine> allDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
+    std::vector<DiagLine> lines;
+    for (SQLSMALLINT record = 1; record < 100; ++record) {
+        SQLCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLCHAR message[1024] = {};
+        SQLSMALLINT length = 0;
+        SQLRETURN rc = SQLGetDiagRec(handleType, handle, record, state, &native, message,
+                                     sizeof message, &length);
+        if (!SQL_SUCCEEDED(rc)) break;
+        lines.push_back({reinterpret_cast<char*>(state), static_cast<long>(native),
+                         reinterpret_cast<char*>(message)});
+    }
+    return lines;
+}
+
+void printDiagnostics(const std::vector<DiagLine>& lines, const std::string& password) {
+    if (lines.empty()) std::cout << "  (the driver manager gave no diagnostic record)\n";
+    for (const DiagLine& line : lines) {
+        std::cout << "  SQLSTATE " << line.state << ", native error " << line.native << ": "
+                  << masked(line.message, password) << "\n";
+    }
+}
+
+bool hasState(const std::vector<DiagLine>& lines, std::initializer_list<const char*> states) {
+    for (const DiagLine& line : lines) {
+        for (const char* state : states) {
+            if (line.state == state) return true;
+        }
+    }
+    return false;
+}
+
+std::string connectCause(const std::vector<DiagLine>& lines, const std::string& dataSource) {
+    if (hasState(lines, {"IM002"})) {
+        if (dataSource.empty()) return "unknown data source: the file names none (DATABASE)";
+        return "unknown data source: \"" + dataSource +
+               "\" is in no odbc.ini the driver manager reads (odbcinst -j names them)";
+    }
+    if (hasState(lines, {"IM003", "IM004"})) {
+        return "the data source's driver cannot be loaded: check its Driver= in odbcinst.ini";
+    }
+    bool refused = hasState(lines, {"28000"});
+    for (const DiagLine& line : lines) refused = refused || line.native == 18456;
+    if (refused) {
+        return "login refused: the server does not accept this login name and password, "
+               "or not for its default database";
+    }
+    if (hasState(lines, {"08001", "08S01", "HYT00", "HYT01", "S1T00"})) {
+        return "server not reachable: check Server= and Port= of the data source, the network "
+               "and the server";
+    }
+    return "the connection failed; the records above say why";
+}
+
+struct QueryResult {
+    bool ok = false;
+    std::vector<std::string> row;
+    std::vector<DiagLine> diagnostics;
+};
+
+// Runs one SELECT on its own statement handle and reads its first row as
+// texts.
+QueryResult query(const std::string& sql) {
+    QueryResult result;
+    SQLHSTMT stmt = nullptr;
+    if (SQLAllocHandle(SQL_HANDLE_STMT, connHandle, &stmt) == SQL_ERROR) {
+        result.diagnostics = allDiagnostics(SQL_HANDLE_DBC, connHandle);
+        return result;
+    }
+    SQLRETURN rc =
+        SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+    if (SQL_SUCCEEDED(rc)) rc = SQLFetch(stmt);
+    SQLSMALLINT columns = 0;
+    if (SQL_SUCCEEDED(rc)) rc = SQLNumResultCols(stmt, &columns);
+    for (SQLSMALLINT c = 1; SQL_SUCCEEDED(rc) && c <= columns; ++c) {
+        char value[256] = {};
+        SQLLEN indicator = 0;
+        rc = SQLGetData(stmt, static_cast<SQLUSMALLINT>(c), SQL_C_CHAR, value, sizeof value,
+                        &indicator);
+        result.row.emplace_back(indicator == SQL_NULL_DATA ? "NULL" : value);
+    }
+    result.ok = SQL_SUCCEEDED(rc);
+    if (!result.ok) result.diagnostics = allDiagnostics(SQL_HANDLE_STMT, stmt);
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    return result;
+}
+
+// "yyyymmdd" as "yyyy-mm-dd".
+std::string isoDate(const std::string& compact) {
+    if (compact.size() != 8) return compact;
+    return compact.substr(0, 4) + "-" + compact.substr(4, 2) + "-" + compact.substr(6, 2);
+}
+
+void printValue(const UsedValue& used, const std::string& shown) {
+    std::cout << used.key << ": ";
+    if (!used.found) {
+        std::cout << "no entry; the batch gets an empty value\n";
+        return;
+    }
+    std::cout << shown;
+    if (used.key != "SCHEMA" && used.value.size() > kConnectWidth) {
+        std::cout << " (" << used.value.size() << " characters; the connection uses the first "
+                  << kConnectWidth << ")";
+    }
+    std::cout << "\n";
+}
+
+// Tells which login value a run would actually pass on: cut to the width
+// the batch keeps and then to what the connection passes on.
+std::string connectForm(const std::string& value) {
+    return value.substr(0, std::min(value.size(), std::min(kValueWidth, kConnectWidth)));
+}
+
+// A login value that is the password (an entry answering every key gives
+// the password for all of them) is shown like the password.
+std::string shown(const std::string& value, const std::string& password) {
+    if (!password.empty() && value == password) return "*** (the password's value)";
+    return value;
+}
+
+int connectAndRead(const UsedValues& used) {
+    // The connection cuts each value itself; the cut password is what a
+    // driver could echo.
+    std::string password = connectForm(used.password.value);
+    int rc = connectDatabase(used.login.value.c_str(), used.password.value.c_str(),
+                             used.dataSource.value.c_str());
+    if (rc != 0) {
+        std::cout << "connection: failed\n";
+        std::vector<DiagLine> lines;
+        if (connHandle != nullptr) lines = allDiagnostics(SQL_HANDLE_DBC, connHandle);
+        printDiagnostics(lines, password);
+        std::cout << "likely cause: "
+                  << masked(connectCause(lines, shown(used.dataSource.value, password)), password)
+                  << "\n";
+        wipeString(password);
+        return 1;
+    }
+    std::cout << "connection: ok\n";
+    if (!plainSchemaName(used.schemaName)) {
+        wipeString(password);
+        std::cout << "likely cause: schema value unusable: the schema name \"" << used.schemaName
+                  << "\" is not letters, digits and \"_\"\n";
+        return 1;
+    }
+
+    int failures = 0;
+    for (const char* table : kTables) {
+        std::string name = used.schemaName + "." + table;
+        QueryResult r = query("SELECT COUNT(*) FROM " + name + " WHERE 1 = 0");
+        if (r.ok) {
+            std::cout << "table " << name << ": readable\n";
+            continue;
+        }
+        ++failures;
+        std::cout << "table " << name << ": cannot be read\n";
+        printDiagnostics(r.diagnostics, password);
+    }
+    if (failures != 0) {
+        std::cout << "likely cause: schema value unusable or tables missing: the schema "
+                  << used.schemaName << " lacks " << (failures == 1 ? "a table" : "tables")
+                  << " or the login may not read " << (failures == 1 ? "it" : "them") << "\n";
+        wipeString(password);
+        return 1;
+    }
+
+    QueryResult clock = query(
+        "SELECT CONVERT(char(19), CURRENT_TIMESTAMP, 120), "
+        "CONVERT(char(8), DATEADD(dd, -1, CURRENT_TIMESTAMP), 112)");
+    if (!clock.ok || clock.row.size() != 2) {
+        std::cout << "server clock: cannot be read\n";
+        printDiagnostics(clock.diagnostics, password);
+        wipeString(password);
+        return 1;
+    }
+    wipeString(password);
+    std::cout << "server clock: " << clock.row[0] << "\n";
+    std::cout << "accounting day: " << isoDate(clock.row[1])
+              << " (the day before the server's date; a run now processes it)\n";
+
+    // The batch's own cursor, so the count is what a run would walk.
+    formSchemaName(used.schema.value.c_str(), runContext.schemaName);
+    rc = openPrevDayRecordCursor();
+    if (rc != 0) {
+        std::cout << "day records of the accounting day: cannot be read (RC:" << rc << ")\n";
+        printDiagnostics(
+            {{diagRecord.SqlState.text, diagRecord.NativeError, diagRecord.Message.text}}, "");
+        return 1;
+    }
+    long count = 0;
+    DayRecord rec{};
+    while ((rc = fetchPrevDayRecord(rec)) == 0) ++count;
+    closePrevDayRecordCursor();
+    if (rc != SQL_NO_DATA) {
+        std::cout << "day records of the accounting day: reading stopped after " << count
+                  << " (RC:" << rc << ")\n";
+        return 1;
+    }
+    std::cout << "day records of the accounting day: " << count << "\n";
+    return 0;
+}
+
+}  // namespace
+
+UsedValues readUsedValues(const std::string& path) {
+    UsedValues used;
+    used.login = readUsed(path, "LOGIN");
+    used.password = readUsed(path, "PASS");
+    used.dataSource = readUsed(path, "DATABASE");
+    used.schema = readUsed(path, "SCHEMA");
+    FixedText<21> schemaName{};
+    formSchemaName(used.schema.value.c_str(), schemaName);
+    used.schemaName = schemaName.text;
+    for (const UsedValue* v : {&used.login, &used.password, &used.dataSource, &used.schema}) {
+        if (!v->found || v->answeredBy == v->key) continue;
+        used.warnings.push_back(v->key + " is answered by the entry numbered " +
+                                std::to_string(v->answeredByNumber) + " with the key \"" +
+                                v->answeredBy +
+                                "\": an entry numbered 0, or under a header line without two "
+                                "\";\", answers every key that reaches it");
+    }
+    return used;
+}
+
+void wipeUsedValues(UsedValues& values) {
+    for (UsedValue* v : {&values.login, &values.password, &values.dataSource, &values.schema}) {
+        wipeString(v->value);
+    }
+}
+
+std::string unreadableReason(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    struct stat st {};
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    close(fd);
+    if (!regular) return S_ISDIR(st.st_mode) ? "it is a directory" : "not a regular file";
+    return "";
+}
+
+int checkSetUp(const std::string& path) {
+    std::cout << "configuration file: " << path << "\n";
+    std::string reason = unreadableReason(path);
+    if (!reason.empty()) {
+        std::cout << "cannot read " << path << ": " << reason << "\n";
+        std::cout << "likely cause: file unreadable (" << reason
+                  << "); a run would connect with an empty login and fail\n";
+        std::cout << "result: a run would not get going\n";
+        return 1;
+    }
+    UsedValues used = readUsedValues(path);
+    const std::string& password = used.password.value;
+    printValue(used.login, shown(used.login.value, password));
+    printValue(used.password, std::to_string(password.size()) + " characters, not shown");
+    printValue(used.dataSource, shown(used.dataSource.value, password));
+    printValue(used.schema, shown(used.schema.value, password) + " (schema name " +
+                                shown(used.schemaName, password) + ")");
+    for (const std::string& warning : used.warnings) std::cout << "warning: " << warning << "\n";
+
+    int rc = connectAndRead(used);
+    wipeUsedValues(used);
+    std::cout << (rc == 0 ? "result: a run would get going\n"
+                          : "result: a run would not get going\n");
+    return rc;
+}
