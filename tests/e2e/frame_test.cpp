@@ -195,8 +195,6 @@ TEST_F(Frame, LoginReachesTheDataSource) {
 TEST(ConfigTool, WritesPrivateFileAndShowsItMasked) {
     kt::TempDir dir;
     std::string ini = dir.file("kelbor.ini");
-    kt::writeFile(ini, "old\n");
-    chmod(ini.c_str(), 0644);
     kt::writeConfig(ini, "nightly", kPassword, "zeit", "qrv");
     struct stat st {};
     ASSERT_EQ(stat(ini.c_str(), &st), 0);
@@ -211,9 +209,13 @@ TEST(ConfigTool, WritesPrivateFileAndShowsItMasked) {
     kt::RunResult shown = kt::runProgram({kt::configBinary(), "show", ini}, "");
     EXPECT_EQ(shown.exitCode, 0);
     EXPECT_EQ(shown.out,
-              "1 LOGIN = nightly\n2 PASS = ***\n3 DATABASE = zeit\n"
-              "4 SCHEMA = qrv. (schema name QRV)\n");
+              "The batch uses:\n  LOGIN = nightly\n  PASS = ***\n  DATABASE = zeit\n"
+              "  SCHEMA = qrv. (schema name QRV)\n"
+              "Entries:\n  1 LOGIN = nightly\n  2 PASS = ***\n  3 DATABASE = zeit\n"
+              "  4 SCHEMA = qrv.\n");
+    EXPECT_EQ(shown.err, "");
     kt::RunResult revealed = kt::runProgram({kt::configBinary(), "show", ini, "--reveal"}, "");
+    EXPECT_NE(revealed.out.find(std::string("  PASS = ") + kPassword + "\n"), std::string::npos);
     EXPECT_NE(revealed.out.find(std::string("2 PASS = ") + kPassword + "\n"), std::string::npos);
 }
 

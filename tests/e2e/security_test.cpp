@@ -59,17 +59,23 @@ TEST(Security, PasswordAppearsInNoLogConsoleOrTrace) {
 TEST(Security, ConfigurationFileIsPrivateWhateverTheUmask) {
     kt::TempDir dir;
     const std::string ini = dir.file("kelbor.ini");
+    auto modeOf = [&] {
+        struct stat st {};
+        EXPECT_EQ(stat(ini.c_str(), &st), 0);
+        return st.st_mode & 0777;
+    };
     for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
         SCOPED_TRACE(mask);
+        std::remove(ini.c_str());
         mode_t old = umask(mask);
-        // Replacing a file that was world-readable makes it private as well.
-        kt::writeFile(ini, "old");
+        kt::writeConfig(ini, kLogin, kPassword, "dsn", "qrv");
+        EXPECT_EQ(modeOf(), 0600u);
+        // Replacing a file that was world-readable keeps owner and group
+        // access, never the others'.
         chmod(ini.c_str(), 0666);
         kt::writeConfig(ini, kLogin, kPassword, "dsn", "qrv");
         umask(old);
-        struct stat st {};
-        ASSERT_EQ(stat(ini.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        EXPECT_EQ(modeOf(), 0660u);
         EXPECT_FALSE(contains(kt::readFile(ini), kPassword));
     }
 }

@@ -1,0 +1,341 @@
+// kelbor-config as an operator uses it: the preflight check against a
+// stand-in server (good set-up and each way it breaks), the command-line
+// conventions, who may read the file it writes, and show's view of what the
+// batch will take from a file.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/followup_e2e.h"
+#include "tests/support/support.h"
+
+namespace {
+
+const char kLogin[] = "nightly";
+const char kPassword[] = "S3cret-Pw!";
+
+kt::RunResult tool(const std::vector<std::string>& args, const std::string& stdinText = "") {
+    std::vector<std::string> argv{kt::configBinary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return kt::runProgram(argv, "", {}, stdinText);
+}
+
+std::string encipher(const std::string& text) {
+    kt::RunResult r = tool({"encipher"}, text + "\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out.substr(0, r.out.find('\n'));
+}
+
+std::string schemaWithout(const std::string& table) {
+    std::string script;
+    std::string all = kt::readFile(kt::sourceDir() + "/sql/schema.sql");
+    std::size_t start = 0;
+    while (start < all.size()) {
+        std::size_t end = all.find('\n', start);
+        if (end == std::string::npos) end = all.size();
+        std::string line = all.substr(start, end - start);
+        if (line.find("." + table + " ") == std::string::npos) script += line + "\n";
+        start = end + 1;
+    }
+    return script;
+}
+
+// A stand-in server that accepts only kLogin with kPassword; its clock at
+// 2026-03-10 02:30, so the accounting day is 2026-03-09.
+class ConfigCheck : public ::testing::Test {
+  protected:
+    void SetUp() override { db_.loadSchema(); }
+
+    kt::RunResult check(const std::string& password, const std::string& dsn) {
+        kt::writeConfig(ini_, kLogin, password, dsn, "qrv");
+        return tool({"check", ini_});
+    }
+
+    kt::StandinDb db_{{{"ServerTime", fu::kServerTime}}};
+    kt::StandinDb server_{
+        db_, {{"ServerTime", fu::kServerTime}, {"User", kLogin}, {"Password", kPassword}}};
+    kt::TempDir dir_;
+    std::string ini_ = dir_.file("kelbor.ini");
+};
+
+TEST_F(ConfigCheck, GoodSetUpShowsTablesClockAccountingDayAndItsDayRecords) {
+    // Two accounting days the batch would process, one earlier day and one
+    // record of the accounting day that is not open (no 12:00 window), which
+    // the batch skips.
+    db_.exec(fu::accDay("1001") + fu::accDay("1002") + fu::day("1001", "20260306") +
+             fu::day("1003", fu::kAccDay));
+    std::string before = kt::readFile(db_.databaseFile());
+
+    kt::RunResult r = check(kPassword, server_.dsn());
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    for (const char* table :
+         {"Qrv327Tag", "Qrv320Tgb", "Qrv321Bch", "Qrv131Fcd", "Qrv329Ztg", "Qrv140Azv"}) {
+        EXPECT_NE(r.out.find(std::string("table QRV.") + table + ": readable\n"), std::string::npos)
+            << table;
+    }
+    EXPECT_NE(r.out.find("server clock: 2026-03-10 02:30:00\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("accounting day: 2026-03-09 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("day records of the accounting day: 2\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("result: a run would get going\n"), std::string::npos);
+    EXPECT_EQ(r.out.find(kPassword), std::string::npos);
+    EXPECT_EQ(kt::readFile(db_.databaseFile()), before) << "the check changed the database";
+
+    // A run would indeed get going: the batch connects and writes its
+    // parameter file.
+    kt::RunResult run =
+        kt::runProgram({kt::kelborBinary(), ini_, "XXX", "D"}, dir_.path(), {}, "", {"KELBOR_DBG"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(kt::fileExists(dir_.file("kelbortgb")));
+}
+
+TEST_F(ConfigCheck, EachBrokenSetUpNamesItsCauseAndExitsOne) {
+    kt::StandinDb fiveTables{{{"ServerTime", fu::kServerTime}}};
+    fiveTables.exec(schemaWithout("Qrv140Azv"));
+
+    struct Case {
+        const char* name;
+        std::string password;
+        std::string dsn;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"wrong password",
+         "Wrong-Pw-1",
+         server_.dsn(),
+         {"connection: failed\n",
+          "SQLSTATE 28000, native error 18456: ", "likely cause: login refused"}},
+        {"unknown data source",
+         kPassword,
+         "kelbor-no-such-dsn",
+         {"connection: failed\n", "SQLSTATE IM002",
+          "likely cause: unknown data source: \"kelbor-no-such-dsn\""}},
+        {"missing table",
+         kPassword,
+         fiveTables.dsn(),
+         {"connection: ok\n", "table QRV.Qrv329Ztg: readable\n",
+          "table QRV.Qrv140Azv: cannot be read\n", "SQLSTATE 42S02, native error 208: ",
+          "likely cause: schema value unusable or tables missing"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kt::RunResult r = check(c.password, c.dsn);
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        for (const std::string& text : c.expected) {
+            EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+        }
+        EXPECT_NE(r.out.find("result: a run would not get going\n"), std::string::npos);
+        EXPECT_EQ(r.out.find(c.password), std::string::npos) << r.out;
+        EXPECT_EQ(r.err.find(c.password), std::string::npos) << r.err;
+    }
+
+    kt::RunResult missing = tool({"check", dir_.file("absent.ini")});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.out.find("cannot read " + dir_.file("absent.ini") +
+                               ": No such file or directory\n"),
+              std::string::npos)
+        << missing.out;
+    EXPECT_NE(missing.out.find("likely cause: file unreadable"), std::string::npos);
+    EXPECT_EQ(missing.out.find("connection:"), std::string::npos) << "connected without a file";
+}
+
+TEST_F(ConfigCheck, LoginValuesAreCutAsTheBatchCutsThem) {
+    // The server's login is the first 23 characters of a longer name: the
+    // batch hands the driver manager only those, and so does the check.
+    const std::string login = "abcdefghijklmnopqrstuvw";
+    kt::StandinDb longLogin{
+        db_, {{"ServerTime", fu::kServerTime}, {"User", login}, {"Password", kPassword}}};
+    kt::writeConfig(ini_, login + "xyz", kPassword, longLogin.dsn(), "qrv");
+    kt::RunResult r = tool({"check", ini_});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("(26 characters; the connection uses the first 23)"), std::string::npos)
+        << r.out;
+}
+
+TEST(ConfigTool, FollowsCommandLineConventions) {
+    kt::TempDir dir;
+    const std::string ini = dir.file("k.ini");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string errPart;
+    };
+    const Case usageErrors[] = {
+        {"no argument", {}, 2, "a command is missing"},
+        {"unknown command", {"frobnicate"}, 2, "unknown command frobnicate"},
+        {"repeated option",
+         {"write", ini, "--login", "a", "--login=b", "--dsn", "d", "--schema", "s"},
+         2,
+         "--login is given twice"},
+        {"unknown option", {"show", ini, "--colour"}, 2, "unknown option --colour"},
+        {"value for a flag", {"show", ini, "--reveal=yes"}, 2, "--reveal takes no value"},
+        {"missing value", {"write", ini, "--login"}, 2, "--login needs a value"},
+        {"missing file", {"check"}, 2, "check: FILE is missing"},
+        {"two files", {"show", ini, ini}, 2, "unexpected argument"},
+        {"missing option", {"write", ini, "--login", "a"}, 2, "are all needed"},
+    };
+    for (const Case& c : usageErrors) {
+        SCOPED_TRACE(c.name);
+        kt::RunResult r = tool(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(c.errPart), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("--help"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(kt::fileExists(ini));
+
+    kt::RunResult help = tool({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("kelbor-config check FILE"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(tool({"show", "--help"}).out, help.out);
+    kt::RunResult version = tool({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("kelbor-config \\d+\\.\\d+\\.\\d+\n")))
+        << version.out;
+
+    // Options in any order, with "=" or apart, give the same file.
+    ASSERT_EQ(
+        tool({"write", ini, "--login", "u", "--dsn", "d", "--schema", "s", "--password-stdin"},
+             "pw\n")
+            .exitCode,
+        0);
+    std::string first = kt::readFile(ini);
+    ASSERT_EQ(tool({"write", "--password-stdin", "--schema=s", "--dsn=d", ini, "--login=u"}, "pw\n")
+                  .exitCode,
+              0);
+    EXPECT_EQ(kt::readFile(ini), first);
+
+    kt::RunResult empty =
+        tool({"write", dir.file("e.ini"), "--login=u", "--dsn=d", "--schema=s", "--password-stdin"},
+             "\n");
+    EXPECT_EQ(empty.exitCode, 2);
+    EXPECT_NE(empty.err.find("the password is empty"), std::string::npos) << empty.err;
+    EXPECT_FALSE(kt::fileExists(dir.file("e.ini")));
+
+    kt::RunResult unread = tool({"show", dir.file("absent.ini")});
+    EXPECT_EQ(unread.exitCode, 1);
+    EXPECT_EQ(unread.err, "kelbor-config: cannot read " + dir.file("absent.ini") +
+                              ": No such file or directory\n");
+    kt::RunResult folder = tool({"show", dir.path()});
+    EXPECT_EQ(folder.exitCode, 1);
+    EXPECT_NE(folder.err.find(": it is a directory"), std::string::npos) << folder.err;
+
+    const std::string nowhere = dir.file("no/such/dir/k.ini");
+    kt::RunResult noDir =
+        tool({"write", nowhere, "--login=u", "--dsn=d", "--schema=s", "--password-stdin"}, "pw\n");
+    EXPECT_EQ(noDir.exitCode, 1);
+    EXPECT_EQ(noDir.err, "kelbor-config: cannot write " + nowhere + ": the directory " +
+                             dir.file("no/such/dir") + " does not exist\n");
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+gid_t groupOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st.st_gid;
+}
+
+TEST(ConfigTool, GroupRecipeAndRewritesKeepWhoMayRead) {
+    // Root may hand the file to any group; anyone else to their own.
+    const group* gr = geteuid() == 0 ? getgrnam("daemon") : getgrgid(getegid());
+    ASSERT_NE(gr, nullptr);
+    const std::string name = gr->gr_name;
+    const gid_t gid = gr->gr_gid;
+    kt::TempDir dir;
+    const std::string ini = dir.file("kelbor.ini");
+    auto write = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args{"write",   ini,          "--login=u",
+                                      "--dsn=d", "--schema=s", "--password-stdin"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        kt::RunResult r = tool(args, "pw\n");
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    };
+
+    write({});
+    EXPECT_EQ(modeOf(ini), 0600u);
+    write({"--group", name});
+    EXPECT_EQ(modeOf(ini), 0640u);
+    EXPECT_EQ(groupOf(ini), gid);
+    write({});  // a rewrite without --group keeps what the operator set
+    EXPECT_EQ(modeOf(ini), 0640u);
+    EXPECT_EQ(groupOf(ini), gid);
+    ASSERT_EQ(chmod(ini.c_str(), 0664), 0);
+    write({});  // ... but never keeps access for others
+    EXPECT_EQ(modeOf(ini), 0660u);
+
+    kt::RunResult unknown = tool(
+        {"write", ini, "--login=u", "--dsn=d", "--schema=s", "--group=kelbor-no-such-group"}, "");
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("unknown group kelbor-no-such-group"), std::string::npos);
+}
+
+TEST(ConfigShow, ShowsWhatTheBatchTakesAndWarnsAboutEntriesAnsweringEveryKey) {
+    kt::TempDir dir;
+    const std::string ini = dir.file("kelbor.ini");
+    const std::string pass = encipher(kPassword);
+    const std::string entries = "[kelbor];KELBOR;login\n1;LOGIN;" + encipher("first") +
+                                "\n[kelbor];KELBOR;data source\n3;DATABASE;" + encipher("dsn") +
+                                "\n[kelbor];KELBOR;schema\n4;SCHEMA;" + encipher("qrv.") + "\n";
+    struct Case {
+        const char* name;
+        std::string content;
+        std::string uses;  // the "The batch uses" block
+        bool warns;
+    };
+    const Case cases[] = {
+        {"well-formed, LOGIN twice",
+         entries + "[kelbor];KELBOR;again\n5;LOGIN;" + encipher("second") +
+             "\n[kelbor];KELBOR;password\n2;PASS;" + pass + "\n",
+         "  LOGIN = first\n  PASS = ***\n  DATABASE = dsn\n  SCHEMA = qrv. (schema name QRV)\n",
+         false},
+        {"password first, numbered 0", "[kelbor];KELBOR;password\n0;PASS;" + pass + "\n" + entries,
+         "  LOGIN = ***\n  PASS = ***\n  DATABASE = ***\n  SCHEMA = ***\n", true},
+        {"password first, header without two semicolons",
+         "password\n2;PASS;" + pass + "\n" + entries,
+         "  LOGIN = ***\n  PASS = ***\n  DATABASE = ***\n  SCHEMA = ***\n", true},
+        {"no password entry", entries,
+         "  LOGIN = first\n  PASS = (no entry: empty)\n  DATABASE = dsn\n  SCHEMA = qrv. (schema "
+         "name QRV)\n",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kt::writeFile(ini, c.content);
+        kt::RunResult r = tool({"show", ini});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out.substr(0, r.out.find("Entries:\n")), "The batch uses:\n" + c.uses);
+        EXPECT_EQ(r.out.find(kPassword), std::string::npos) << r.out;
+        EXPECT_EQ(r.err.find("answers every key") != std::string::npos, c.warns) << r.err;
+        EXPECT_EQ(r.err.find(kPassword), std::string::npos) << r.err;
+        if (c.warns) {
+            EXPECT_NE(r.out.find("(answers every key)"), std::string::npos) << r.out;
+            EXPECT_NE(tool({"show", ini, "--reveal"}).out.find(std::string("LOGIN = ") + kPassword),
+                      std::string::npos);
+        }
+
+        // The batch agrees: its failed-connect line names the login show named.
+        kt::RunResult run = kt::runProgram({kt::kelborBinary(), ini, "XXX", "D"}, dir.path(), {},
+                                           "", {"KELBOR_DBG"});
+        EXPECT_EQ(run.exitCode, 0);
+        std::string log = kt::readFile(dir.file("kelbor.log"));
+        if (!c.warns) {
+            EXPECT_NE(log.find("Name:first Pwd:*** Net:dsn\n"), std::string::npos) << log;
+        }
+        std::remove(dir.file("kelbor.log").c_str());
+    }
+}
+
+}  // namespace
