@@ -1,9 +1,10 @@
 # Install rules and the Debian package.
 #
-# What ships: the batch, the configuration tool (once it is built), the schema
-# script, the two man pages, the systemd service and timer (installed, never
-# enabled: the configuration file has to exist first), the operators' README
-# and the cron line as an example. The stand-in driver and the tests are
+# What ships: the batch, the configuration tool (once it is built), the run
+# wrapper kelbor-nightly, the schema script, the man pages, the systemd
+# service and timer (installed, never enabled: the configuration file has to
+# exist first), the logrotate file, the operators' README and the cron line
+# as an example. The stand-in driver and the tests are
 # build-time helpers and have no install rules, so neither `cmake --install`
 # nor the package can pick them up.
 include(GNUInstallDirs)
@@ -17,9 +18,15 @@ install(TARGETS kelbor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET kelbor-config)
   install(TARGETS kelbor-config RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+# The wrapper lies beside the batch, so the units and the cron line find it
+# by name under either prefix.
+install(PROGRAMS packaging/kelbor-nightly DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES sql/schema.sql DESTINATION ${CMAKE_INSTALL_DATADIR}/kelbor)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES packaging/README.md packaging/kelbor.cron DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES README.md packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES packaging/README.md packaging/kelbor.cron packaging/kelbor.logrotate
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+# logrotate reads only /etc/logrotate.d, whatever the prefix.
+install(FILES packaging/kelbor.logrotate DESTINATION /etc/logrotate.d RENAME kelbor)
 # systemd searches /usr/lib/systemd/system and /usr/local/lib/systemd/system,
 # so the units work from either prefix; ExecStart names the batch without a
 # path for the same reason.
@@ -28,7 +35,7 @@ install(FILES packaging/kelbor.service packaging/kelbor.timer
 
 # Man pages: gzipped at build time as Debian policy asks; installed plain when
 # gzip is missing. kelbor-config's page ships only with the tool itself.
-set(KELBOR_MAN_PAGES kelbor.1)
+set(KELBOR_MAN_PAGES kelbor.1 kelbor-nightly.1)
 if(TARGET kelbor-config)
   list(APPEND KELBOR_MAN_PAGES kelbor-config.1)
 endif()
@@ -50,8 +57,19 @@ foreach(page IN LISTS KELBOR_MAN_PAGES)
     list(APPEND KELBOR_MAN_FILES ${source})
   endif()
 endforeach()
-add_custom_target(kelbor_man_pages ALL DEPENDS ${KELBOR_MAN_FILES})
+# The package's changelog, compressed as Debian policy asks.
+set(KELBOR_CHANGELOG ${PROJECT_SOURCE_DIR}/packaging/debian/changelog)
+if(KELBOR_GZIP)
+  set(KELBOR_CHANGELOG ${CMAKE_BINARY_DIR}/changelog.gz)
+  add_custom_command(OUTPUT ${KELBOR_CHANGELOG}
+                     COMMAND ${KELBOR_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+                             > ${KELBOR_CHANGELOG}
+                     DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+                     VERBATIM)
+endif()
+add_custom_target(kelbor_man_pages ALL DEPENDS ${KELBOR_MAN_FILES} ${KELBOR_CHANGELOG})
 install(FILES ${KELBOR_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${KELBOR_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The Debian package.
 set(KELBOR_MAINTAINER "kelbor maintainers <kelbor@example.org>"
@@ -88,12 +106,16 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "msodbcsql18 | tdsodbc")
 # Debian 12.
 find_program(KELBOR_DPKG_SHLIBDEPS dpkg-shlibdeps)
 find_program(KELBOR_FILE file)
+# The maintainer scripts create the service user with adduser.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 if(KELBOR_DPKG_SHLIBDEPS AND KELBOR_FILE)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libodbc2 | libodbc1, libc6, libstdc++6")
+  string(PREPEND CPACK_DEBIAN_PACKAGE_DEPENDS "libodbc2 | libodbc1, libc6, libstdc++6, ")
 endif()
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
+    ${PROJECT_SOURCE_DIR}/packaging/debian/postrm ${PROJECT_SOURCE_DIR}/packaging/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Debug information stays in the build folder.
 set(CPACK_STRIP_FILES ON)
