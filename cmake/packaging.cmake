@@ -9,11 +9,6 @@
 # nor the package can pick them up.
 include(GNUInstallDirs)
 
-# cpack would otherwise build every target (the tests included) before it
-# packs; the package test runs it from ctest, after the build, beside other
-# tests. Packing only packs: build first, as `cmake --install` needs anyway.
-set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
-
 install(TARGETS kelbor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET kelbor-config)
   install(TARGETS kelbor-config RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
