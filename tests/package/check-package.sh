@@ -153,6 +153,14 @@ if [ "$has_config" = 1 ]; then
     fail "no kelbor.log after a run with D"
   fi
   [ ! -e "$work/run/kelbortgb" ] || fail "a run without connection wrote kelbortgb"
+
+  # The packaged preflight names the cause of that failure.
+  checked=$(ODBCSYSINI=$work/odbc ODBCINI=$work/odbc/odbc.ini "$cfg" check "$ini")
+  rc=$?
+  [ $rc -eq 1 ] || fail "kelbor-config check of an unknown data source exited with $rc"
+  grep -q '^likely cause: unknown data source: "kelbor-no-such-dsn"' <<<"$checked" \
+    || fail "kelbor-config check: $checked"
+  ! grep -q geheim <<<"$checked" || fail "kelbor-config check prints the password"
 fi
 
 # -- Man pages: they render without warnings and carry the project's version.
