@@ -52,6 +52,10 @@ Expr constant(Ty ty, const Val& value) {
     return e;
 }
 
+bool isNullConstant(const Expr& e) {
+    return e.isConst && std::holds_alternative<std::monostate>(e.value);
+}
+
 // A call of one of the engine's functions; folded when every argument is
 // constant.
 Expr call(const std::string& fn, const std::vector<Expr>& args, Expr shape) {
@@ -1151,6 +1155,9 @@ Expr arithmetic(const std::string& op, Expr a, Expr b) {
     b = toInt(b);
     shape.ty = Ty::Int;
     if (op == "/" || op == "%") return call(op == "/" ? "ts_div" : "ts_mod", {a, b}, shape);
+    // A folded NULL keeps the type of its expression (4*NULL is an int
+    // NULL), so the type alone does not tell that there is no number.
+    if (isNullConstant(a) || isNullConstant(b)) return constant(Ty::Int, Val{});
     if (a.isConst && b.isConst) {
         const std::int64_t x = std::get<std::int64_t>(a.value);
         const std::int64_t y = std::get<std::int64_t>(b.value);
@@ -1297,7 +1304,7 @@ Expr Translator::function(const std::string& fn) {
         int style = -1;
         if (acceptSymbol(",")) {
             const Expr s = value();
-            if (!s.isConst || s.ty != Ty::Int) syntaxError();
+            if (!s.isConst || s.ty != Ty::Int || isNullConstant(s)) syntaxError();
             style = static_cast<int>(std::get<std::int64_t>(s.value));
         }
         expectSymbol(")");
