@@ -125,6 +125,19 @@ TEST(FollowUpReconcile, CancellationAndInsertMarkTheirBookings) {
                                       {"07:00:00", "45", "0", "Quorvel", "2026-03-10 02:30:00"}}));
 }
 
+TEST(FollowUpReconcile, CancellationSparesAnotherCodeInTheSameSecond) {
+    // GL gives way; UR half a second later would have prevailed and is not
+    // the booking being cancelled, although times compare to the second.
+    fu::Batch batch;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001") +
+               booking("1001", fu::kAccDay, "08:00:00.000", 1, "GL") +
+               booking("1001", fu::kAccDay, "08:00:00.500", 1, "UR"));
+    fu::Outcome o = batch.run();
+    EXPECT_EQ(batch.accBookings("1001"),
+              (Bookings{"00:00:00 1 KF", "08:00:00 45 GL", "08:00:00 1 UR"}));
+    EXPECT_EQ(o.log, fu::generated("1001", 1, "KF"));
+}
+
 TEST(FollowUpReconcile, GivingWayWithoutTargetTimeCancelsNothing) {
     // KF demands a target time and Monday has none: the GL booking would give
     // way, but the generation refuses, so GL keeps its function.
