@@ -218,6 +218,9 @@ int executeWrite(ExecFailure onFailure) {
     StatementGuard guard(handle);
     SQLRETURN rc = executeStatementText(handle);
     if (rc == SQL_ERROR && onFailure == ExecFailure::NativeError) return nativeErrorOrFailure();
+    // An informational message (a trigger's PRINT, say) comes with a write
+    // that has done its work.
+    if (rc == SQL_SUCCESS_WITH_INFO) return 0;
     return rc;
 }
 

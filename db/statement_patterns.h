@@ -134,7 +134,8 @@ enum class ExecFailure : std::uint8_t {
 int nativeErrorOrFailure();
 
 // Write statement: executes statementText on a local handle, no attributes.
-// Returns -1 when the allocation failed; the execution's code (0, 1,
-// SQL_NO_DATA when an UPDATE or DELETE matched nothing); after a failed
-// execution diagRecord is filled and the result is as onFailure says.
+// Returns -1 when the allocation failed; 0 when the statement did its work
+// (SQL_SUCCESS_WITH_INFO included); SQL_NO_DATA when an UPDATE or DELETE
+// matched nothing; after a failed execution diagRecord is filled and the
+// result is as onFailure says.
 int executeWrite(ExecFailure onFailure = ExecFailure::PassCode);

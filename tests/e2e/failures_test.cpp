@@ -130,6 +130,15 @@ std::vector<Case> matrix() {
     const std::string only1002 = fu::tgbLine("1002");
     return {
         {"none", "", {}, kDone1001 + kDone1002, both, k1001Done, k1002Done},
+        // An informational message (a trigger's PRINT) with every statement,
+        // the writes included: they did their work, and the run is as clean.
+        {"every statement",
+         "succeeds with an informational message",
+         {{"InfoOn", "QRV"}},
+         kDone1001 + kDone1002,
+         both,
+         k1001Done,
+         k1002Done},
         {"previous-day cursor",
          "execution",
          {{"FailOn", "DATEADD(dd, -1"}},
