@@ -332,9 +332,31 @@ class Translator {
     Expr value();      // an expression that must have a value
     Expr column(const Source& source, int index) const;
 
+    // Counts one level of nesting (a parenthesis, a sign, a NOT) while it
+    // lives. The server refuses statements nested too deeply; so does the
+    // engine, before the descent could exhaust the stack.
+    class Nesting {
+      public:
+        explicit Nesting(int& depth) : depth_(depth) {
+            if (++depth_ <= kMaxNesting) return;
+            --depth_;
+            fail(191, "42000",
+                 "Some part of your SQL statement is nested too deeply. Rewrite the query or "
+                 "break it up into smaller queries.");
+        }
+        ~Nesting() { --depth_; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+
+      private:
+        static constexpr int kMaxNesting = 256;
+        int& depth_;
+    };
+
     std::string_view text_;
     std::vector<Token> tokens_;
     size_t pos_ = 0;
+    int depth_ = 0;
     const Catalog& catalog_;
     std::string now_;
     std::vector<Source> scope_;
@@ -1052,6 +1074,7 @@ Expr Translator::andExpr() {
 }
 
 Expr Translator::notExpr() {
+    const Nesting level(depth_);
     if (atWord("not")) {
         const Token& op = next();
         const Expr inner = notExpr();
@@ -1194,6 +1217,7 @@ Expr Translator::multiplicative() {
 }
 
 Expr Translator::unary() {
+    const Nesting level(depth_);
     if (acceptSymbol("-")) {
         const Expr inner = unary();
         if (inner.ty == Ty::DateTime || inner.ty == Ty::Str) {
