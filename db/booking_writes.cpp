@@ -6,8 +6,7 @@
 // the call returns, so any of them may run while cursors are open.
 #include "db/booking_writes.h"
 
-#include "db/connection.h"
-#include "db/statement.h"
+#include "db/conversions.h"
 #include "db/statement_patterns.h"
 
 namespace {

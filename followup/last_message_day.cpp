@@ -13,9 +13,8 @@
 
 #include "db/booking_writes.h"
 #include "db/master_data.h"
-#include "followup/run_driver.h"
+#include "followup/console_trace.h"
 #include "frame/log.h"
-#include "frame/run_context.h"
 
 namespace {
 
@@ -82,10 +81,8 @@ int searchEarlierDays(const char* pnr, const char* day, DayRecord& lastDay) {
         const char* text = nullptr;
         switch (inspectDay(lastDay, passedOver, text, rc)) {
             case Inspection::kFound:
-                if (runContext.consoleDebug) {
-                    consoleLine("%s", text);
-                    dumpDayRecord(lastDay);
-                }
+                consoleLine("%s", text);
+                dumpDayRecord(lastDay);
                 return 1;
             case Inspection::kNext:
                 continue;

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "followup/console_trace.h"
 #include "followup/daily_messages.h"
 #include "followup/hourly_messages.h"
 #include "followup/last_message_day.h"
@@ -71,7 +72,7 @@ void closeParameterFile(ParameterFile& file) {
     if (rc != 0 && !file.failed) logEntry(kParameterCloseFailed, "RC:%d\n", rc);
 }
 
-// Prints both records under their headings; only called with consoleDebug.
+// Prints both records under their headings on the console trace.
 void dumpPair(const DayRecord& accDay, const DayRecord& lastDay) {
     consoleLine("aktueller Tagsatz!!!\n");
     dumpDayRecord(accDay);
@@ -83,18 +84,17 @@ void dumpPair(const DayRecord& accDay, const DayRecord& lastDay) {
 // generated a follow-up for it.
 int processDayRecord(DayRecord& accDay) {
     DayRecord lastDay{};
-    const bool debug = runContext.consoleDebug != 0;
 
     consoleLine("\nLesen TagSatz!\n");
     consoleLine("aktueller Tagsatz!!!\n");
-    if (debug) dumpDayRecord(accDay);
+    dumpDayRecord(accDay);
 
     if (findLastMessageDay(accDay.TagPnr.c_str(), accDay.TagTag.c_str(), lastDay) == 0) return 0;
 
     consoleLine("Tag mit letzter Meldung gefungen! Pnr: %s Datum: %s!\n", lastDay.TagPnr.c_str(),
                 lastDay.TagTag.c_str());
     consoleLine("\nBeginn Meldungsverarbeitung!\n");
-    if (debug) dumpPair(accDay, lastDay);
+    dumpPair(accDay, lastDay);
 
     // The hourly rule runs whatever the daily rule did: it starts from the
     // slots and bookings the daily rule left on the accounting day.
@@ -102,7 +102,7 @@ int processDayRecord(DayRecord& accDay) {
     int hourly = carryHourlyMessage(accDay, lastDay);
 
     consoleLine("\nEnde Meldungsverarbeitung!\n");
-    if (debug) dumpPair(accDay, lastDay);
+    dumpPair(accDay, lastDay);
     return daily != 0 || hourly != 0 ? 1 : 0;
 }
 
@@ -144,14 +144,4 @@ void processDayRecords(const char* schema) {
 
     closePrevDayRecordCursor();
     closeParameterFile(parameterFile);
-}
-
-void dumpDayRecord(const DayRecord& rec) {
-    std::printf(
-        "\nTagPnr: %s\nTagTag: %s\nTagVon: %s\nTagUhr: %s\nTagBis: %s\nTagEnd: %s\nTagSol: "
-        "%ld\nTagTgb: %s\nTagTgs: %ld\nTagHtv: %s\nTagHvs: %ld\nTagHtn: %s\nTagHns: %ld\n\n",
-        rec.TagPnr.c_str(), rec.TagTag.c_str(), rec.TagVon.c_str(), rec.TagUhr.c_str(),
-        rec.TagBis.c_str(), rec.TagEnd.c_str(), static_cast<long>(rec.TagSol), rec.TagTgb.c_str(),
-        static_cast<long>(rec.TagTgs), rec.TagHtv.c_str(), static_cast<long>(rec.TagHvs),
-        rec.TagHtn.c_str(), static_cast<long>(rec.TagHns));
 }
