@@ -14,6 +14,7 @@
 #include "db/booking_writes.h"
 #include "db/master_data.h"
 #include "followup/console_trace.h"
+#include "followup/cursor_log.h"
 #include "frame/log.h"
 
 namespace {
@@ -89,12 +90,12 @@ int searchEarlierDays(const char* pnr, const char* day, DayRecord& lastDay) {
             case Inspection::kStop:
                 return 0;
             case Inspection::kFailed:
-                logEntry(kSearchFailed, "RC:%d Pnr:%s Tag:%s\n", rc, pnr, day);
+                logEntry(kSearchFailed, kDayDetail, rc, pnr, day);
                 return 0;
         }
     }
     // A failed fetch must not pass for the end of the person's history.
-    if (failed(rc)) logEntry(kSearchFailed, "RC:%d Pnr:%s Tag:%s\n", rc, pnr, day);
+    if (failed(rc)) logEntry(kSearchFailed, kDayDetail, rc, pnr, day);
     return 0;
 }
 
@@ -110,7 +111,7 @@ int findLastMessageDay(const char* pnr, const char* day, DayRecord& lastDay) {
     int result = 0;
     int rc = openEarlierDayRecordCursor(pnr, day);
     if (failed(rc)) {
-        logEntry(kSearchFailed, "RC:%d Pnr:%s Tag:%s\n", rc, pnr, day);
+        logEntry(kSearchFailed, kDayDetail, rc, pnr, day);
     } else {
         result = searchEarlierDays(pnr, day, lastDay);
     }

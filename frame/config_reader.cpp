@@ -1,6 +1,7 @@
 // The configuration file reader: scans the file anew for every request.
 //
-// Owns configEntry; only readConfigValue writes it. The file is read only
+// Owns configEntry; only readConfigValue (through parseConfigPair) and
+// wipeConfigEntry write it. The file is read only
 // when it is a regular file, so a FIFO or a device given as the path can
 // neither hang the batch nor feed it without end. Each line is kept to its
 // limit (header lines 199 bytes, data lines 399, the line feed included);
@@ -144,6 +145,10 @@ int parseConfigPair(const char* header, std::size_t headerLength, const char* da
         static_cast<const char*>(std::memchr(valueStart, '\n', end - valueStart));
     assignPart(entry.value, valueStart, lineFeed != nullptr ? lineFeed : end);
     return 1;
+}
+
+void wipeConfigEntry() {
+    wipeMemory(&configEntry, sizeof configEntry);
 }
 
 const char* readConfigValue(const char* section, const char* key, int number, const char* path) {

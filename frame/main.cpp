@@ -77,9 +77,7 @@ int main(int argc, char** argv) {
 
     Login login{};
     readLogin(iniPath.text, login);
-    // A pair numbered 0 answers every request, so the reader's last entry
-    // may well be the password's.
-    wipeMemory(&configEntry, sizeof configEntry);
+    wipeConfigEntry();
     formSchemaName(login.schemaValue.text, runContext.schemaName);
 
     int rc = connectDatabase(login.loginName.text, login.password.text, login.dataSource.text);
