@@ -6,8 +6,7 @@
 // the call returns, so any of them may run while cursors are open.
 #include "db/booking_writes.h"
 
-#include "db/connection.h"
-#include "db/statement.h"
+#include "db/conversions.h"
 #include "db/statement_patterns.h"
 
 namespace {
@@ -19,7 +18,7 @@ constexpr const char* kCountSameKeySql =
 constexpr const char* kUpdateFunctionSql =
     "UPDATE %s.QRV321Bch SET BchFkt = %d, BchDat = CURRENT_TIMESTAMP, BchErf = 'Quorvel' WHERE "
     "BchPnr = '%s' AND BchVon = CONVERT(datetime, '%s', 112) AND CONVERT(char(8), BchUhr, 114) = "
-    "'%s' AND BchFkt = %ld ";
+    "'%s' AND BchFkt = %ld AND BchFcd = '%s'";
 
 constexpr const char* kDeleteSql =
     "DELETE FROM %s.QRV321Bch WHERE BchPnr = '%s' AND BchVon = CONVERT(Datetime, '%s', 112) AND "
@@ -94,8 +93,12 @@ int updateBookingFunction(const BookingRecord& rec, std::int32_t newCode) {
     if (rc != 0) return rc;
     if (sameKey > 0) return kDuplicateKey;
 
+    // The time is compared to the second, so the booking's own code keeps
+    // the change off another booking of the same second.
+    QuotedValue qFcd;
     if (formatStatement(kUpdateFunctionSql, tableSchema(), newCode, key.pnr.text, key.von.text,
-                        key.uhr.text, static_cast<long>(rec.BchFkt)) != 0)
+                        key.uhr.text, static_cast<long>(rec.BchFkt),
+                        sqlQuoted(rec.BchFcd.text, qFcd)) != 0)
         return -1;
     return executeWrite();
 }

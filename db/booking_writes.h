@@ -13,7 +13,8 @@
 // updateBookingFunction returns it itself when its count finds a conflict.
 constexpr int kDuplicateKey = 2627;
 
-// Changes the booking's BchFkt to newCode. Returns 2627 when a booking with
+// Changes the BchFkt of the booking at rec's person, date, time (to the
+// second), BchFkt and BchFcd to newCode. Returns 2627 when a booking with
 // newCode exists at the same person, date and time (nothing changed); -1
 // when the count fails to execute; the native error when the count's fetch
 // fails (-1 when the diagnostics carry none); else the update's execution code (0, -1,

@@ -1,9 +1,10 @@
 // The three booking cursors over Qrv321Bch.
 //
 // Owns one statement handle per cursor, null while the cursor is closed;
-// only this module writes them. Cursors 1 and 2 run the same statement on
-// their own handles, because cursor 2 is opened and walked while cursor 1
-// waits on its next row. All three deliver the same eighteen columns through
+// only this module writes them. The previous-day and the accounting-day
+// message cursor run the same statement on their own handles, because the
+// accounting day's is opened and walked while the previous day's waits on
+// its next row. All three deliver the same eighteen columns through
 // one column table and one fetch.
 #include "db/bookings.h"
 
@@ -40,8 +41,9 @@ constexpr const char* kHourlyMessageSql =
 
 #define BCH_FIELD(f) offsetof(BookingRecord, f), sizeof(BookingRecord::f)
 
-// BchErf and BchTrm are fetched into their buffers but never kept: a
-// fetched record carries the generated booking's values there later.
+// BchErf and BchTrm are fetched into their buffers but never kept: nothing
+// reads them from a record, and the insert of a generated booking writes
+// its own BchErf.
 constexpr ColumnSpec kBookingColumns[] = {
     {1, SQL_C_CHAR, 9, ColumnForm::Trimmed, BCH_FIELD(BchPnr)},
     {2, SQL_C_CHAR, 9, ColumnForm::Trimmed, BCH_FIELD(BchVon)},

@@ -1,28 +1,23 @@
 // Bookings of Qrv321Bch and the three booking cursors.
 //
-// Owns one statement handle per cursor, null while closed: cursor 1 over the
-// last message day's day-message bookings, cursor 2 over the accounting
-// day's (same statement), cursor 3 over the bookings inside a day record's
-// time window, newest first.
+// Owns one statement handle per cursor, null while closed: the previous-day
+// message cursor over the last message day's day-message bookings, the
+// accounting-day message cursor over the accounting day's (same statement),
+// and the hourly-message cursor over the bookings inside a day record's time
+// window, newest first.
 #pragma once
 
 #include <cstdint>
 
 #include "frame/fixed_text.h"
 
-// Booking function codes (BchFkt) the system names.
+// The booking function codes (BchFkt) code outside the SQL texts acts on:
+// an hourly absence still running at the day's end (23, 24), and a
+// cancelled booking (45). The day-message (1 to 3) and hourly codes the
+// statements select stand in their SQL texts.
 enum BookingFunction : std::int32_t {
-    kFktHourlyZero = 0,
-    kFktDayMessage1 = 1,
-    kFktDayMessage2 = 2,
-    kFktDayMessage3 = 3,
-    kFktHourly21 = 21,
-    kFktHourly22 = 22,
     kFktHourly23 = 23,
     kFktHourly24 = 24,
-    kFktHourly25 = 25,
-    kFktHourly29 = 29,
-    kFktHourly30 = 30,
     kFktCancelled = 45,
 };
 

@@ -2,8 +2,10 @@
 // reader.
 //
 // Owns envHandle, connHandle and diagRecord. connectDatabase is the only
-// writer of the handles; they stay allocated until the process ends, since
-// the run never disconnects. The login copies are wiped as soon as the
+// writer of the handles. The batch connects once and never disconnects, so
+// its handles stay allocated until the process ends; a further connect (the
+// tests connect more than once in one process) first frees the earlier
+// connection's handles. The login copies are wiped as soon as the
 // connect call is over, so the password does not linger on the stack.
 #include "db/connection.h"
 
@@ -12,11 +14,12 @@
 #include "frame/run_context.h"
 #include "frame/wipe.h"
 
-SQLHENV envHandle = nullptr;
 SQLHDBC connHandle = nullptr;
 DiagRecord diagRecord{};
 
 namespace {
+
+SQLHENV envHandle = nullptr;
 
 // The driver manager is handed at most 23 characters of each login value.
 struct LoginFields {
@@ -51,14 +54,14 @@ int connectDatabase(const char* loginName, const char* password, const char* dat
     login.loginName.assign(loginName);
 
     SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &envHandle);
-    if (rc == SQL_ERROR) {
+    if (!SQL_SUCCEEDED(rc)) {
         wipeMemory(&login, sizeof login);
         return -1;
     }
     SQLSetEnvAttr(envHandle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
                   SQL_IS_INTEGER);
     rc = SQLAllocHandle(SQL_HANDLE_DBC, envHandle, &connHandle);
-    if (rc == SQL_ERROR) {
+    if (!SQL_SUCCEEDED(rc)) {
         wipeMemory(&login, sizeof login);
         return -1;
     }
@@ -66,7 +69,7 @@ int connectDatabase(const char* loginName, const char* password, const char* dat
                     SQL_NTS, odbcText(login.password), SQL_NTS);
     wipeMemory(&login, sizeof login);
     // SQL_SUCCESS_WITH_INFO is a working connection too.
-    if (rc != SQL_ERROR) return 0;
+    if (SQL_SUCCEEDED(rc)) return 0;
     readDiagnostics(SQL_HANDLE_DBC, connHandle, diagRecord);
     if (runContext.consoleDebug != 0) {
         std::printf("Connect Error: SQLCode: %ld sqlState: %s Msg: %s\n",

@@ -1,9 +1,9 @@
 // The one ODBC environment and connection of the run, and the diagnostics
 // reader every statement uses after a failed call.
 //
-// Owns envHandle, connHandle and diagRecord. Only connectDatabase writes the
-// handles; readDiagnostics overwrites diagRecord after every failure, so a
-// caller that needs the native error reads it straight after the call.
+// Owns the environment handle, connHandle and diagRecord. Only
+// connectDatabase writes the handles; readDiagnostics overwrites diagRecord after every failure, so
+// a caller that needs the native error reads it straight after the call.
 #pragma once
 
 #include <sql.h>
@@ -19,7 +19,6 @@ struct DiagRecord {
     std::int32_t NativeError;
 };
 
-extern SQLHENV envHandle;
 extern SQLHDBC connHandle;
 extern DiagRecord diagRecord;
 

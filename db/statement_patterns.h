@@ -1,11 +1,12 @@
-// The three execution patterns every statement of db/ runs through, and the
-// helpers that build their SQL text. Private to db/: the table modules
-// (day_records, bookings, booking_writes, master_data) include it; nothing
-// outside db/ should.
+// The statement header: the three execution patterns every statement of
+// db/ runs through, and the helpers that build their SQL text. Private to
+// db/: the table modules (day_records, bookings, booking_writes,
+// master_data) include it; nothing outside db/ should.
 //
-// Owns statementText and columnIndicator (defined in statement.cpp). A table
-// module formats its SQL into statementText with formatStatement, then calls
-// one pattern, which executes statementText as it stands. Result columns are
+// Owns statementText, the one buffer every SQL text is formatted into just
+// before it runs; only formatStatement writes it. A table module formats
+// its SQL into statementText with formatStatement, then calls one pattern,
+// which executes statementText as it stands. Result columns are
 // described by a ColumnSpec table; the patterns bind, fetch and copy from it,
 // so every cursor or lookup over the same columns shares one code path.
 #pragma once
@@ -25,9 +26,6 @@
 constexpr std::size_t kStatementCapacity = 4096;
 
 extern FixedText<kStatementCapacity> statementText;
-// Passed to every SQLBindCol and never read: NULL and empty are not told
-// apart, a NULL column simply leaves its cleared buffer as it was.
-extern SQLLEN columnIndicator;
 
 // Formats the SQL text into statementText. Returns 0, or -1 when the text
 // would be cut or a value given to sqlQuoted did not fit; statementText is
@@ -134,7 +132,8 @@ enum class ExecFailure : std::uint8_t {
 int nativeErrorOrFailure();
 
 // Write statement: executes statementText on a local handle, no attributes.
-// Returns -1 when the allocation failed; the execution's code (0, 1,
-// SQL_NO_DATA when an UPDATE or DELETE matched nothing); after a failed
-// execution diagRecord is filled and the result is as onFailure says.
+// Returns -1 when the allocation failed; 0 when the statement did its work
+// (SQL_SUCCESS_WITH_INFO included); SQL_NO_DATA when an UPDATE or DELETE
+// matched nothing; after a failed execution diagRecord is filled and the
+// result is as onFailure says.
 int executeWrite(ExecFailure onFailure = ExecFailure::PassCode);

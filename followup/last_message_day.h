@@ -20,6 +20,7 @@ DayMessageVerdict judgeDayMessages(bool hasFollowUp, bool dayPassedOver, std::in
 // Walks pnr's day records before day, latest first, filling lastDay with
 // each in turn. Returns 1 when lastDay holds a day with day messages that
 // name a follow-up type or a day with hourly messages, 0 otherwise (no
-// earlier day, a day with day messages without follow-up, or a failed
-// fetch). Logs nothing.
+// earlier day, a day with day messages without follow-up). A statement
+// that fails (the cursor, a count, the message-type lookup) ends the search
+// with 0 and is logged once against pnr and day.
 int findLastMessageDay(const char* pnr, const char* day, DayRecord& lastDay);

@@ -1,6 +1,6 @@
 // Reconciliation of a follow-up type with the accounting day.
 //
-// Opens booking cursor 2 over the accounting day's day-message bookings
+// Opens the accounting-day message cursor over the accounting day's day-message bookings
 // while the caller's own cursor stays open, and cancels (BchFkt 45) the
 // first booking of lower priority. A cancelled booking already standing at
 // the same person, date and time blocks the change (duplicate key), so that
@@ -8,10 +8,9 @@
 // state; the cursor is closed on every way out.
 #include "followup/reconcile.h"
 
-#include <sql.h>
-
 #include "db/booking_writes.h"
 #include "db/bookings.h"
+#include "followup/cursor_log.h"
 #include "followup/generate_followup.h"
 #include "frame/fixed_text.h"
 #include "frame/log.h"
@@ -32,8 +31,6 @@ constexpr const char kDeleteDone[] =
     "scht ";
 // Carries the attempt number, so it is formatted before it is written.
 constexpr const char kUpdateFailedFormat[] = "Fehler(Upd%d): Akt. BchSatz(Storno) updaten ";
-
-constexpr const char kDayDetail[] = "RC:%d Pnr:%s Tag:%s\n";
 
 // Cancels the booking that gave way. Failures are logged; the follow-up
 // goes ahead regardless, so nothing is returned.
@@ -71,10 +68,10 @@ int reconcileAccountingDay(const DayRecord& accDay, const MessageType& followUp)
     const char* pnr = accDay.TagPnr.c_str();
     const char* day = accDay.TagTag.c_str();
 
-    int rc = openAccDayMsgCursor(pnr, day);
-    if (rc != 0) logEntry(kCursorOpenFailed, kDayDetail, rc, pnr, day);
+    logFailedOpen(openAccDayMsgCursor(pnr, day), kCursorOpenFailed, pnr, day);
 
     BookingRecord booking{};
+    int rc = 0;
     while ((rc = fetchAccDayMsgCursor(booking)) == 0) {
         if (booking.BchFcd.empty()) continue;
 
@@ -104,7 +101,7 @@ int reconcileAccountingDay(const DayRecord& accDay, const MessageType& followUp)
         return 1;
     }
 
-    if (rc != SQL_NO_DATA) logEntry(kCursorReadFailed, kDayDetail, rc, pnr, day);
+    logFailedRead(rc, kCursorReadFailed, pnr, day);
     closeAccDayMsgCursor();
     return 1;
 }

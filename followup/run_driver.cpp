@@ -3,18 +3,26 @@
 // Owns the parameter file "kelbortgb" for the length of the pass: it is
 // emptied at the start of every run that gets this far, so its consumer
 // never sees the days of an earlier run, and gets one line for every day
-// that received a follow-up. The previous-day cursor stays open for the
-// whole pass while the search and the rules run their own statements.
+// that received a follow-up. Each line goes to the file as it is written,
+// so a run killed at any point leaves the days it listed up to then; a
+// failed write or close is logged, and after it the file keeps only whole
+// lines. The previous-day cursor stays open for the whole pass while the
+// search and the rules run their own statements.
 #include "followup/run_driver.h"
 
 #include <sql.h>
+#include <sys/types.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
+#include "followup/console_trace.h"
 #include "followup/daily_messages.h"
 #include "followup/hourly_messages.h"
 #include "followup/last_message_day.h"
 #include "frame/log.h"
+#include "frame/output_file.h"
 #include "frame/run_context.h"
 
 namespace {
@@ -22,10 +30,49 @@ namespace {
 constexpr const char kParameterFileName[] = "kelbortgb";
 
 constexpr const char kParameterFileFailed[] = "Fehler: fopen(kelbortgb)!\n";
+constexpr const char kParameterWriteFailed[] = "Fehler: fwrite(kelbortgb)! ";
+constexpr const char kParameterCloseFailed[] = "Fehler: fclose(kelbortgb)! ";
 constexpr const char kCursorOpenFailed[] = "Fehler(Cur_open): Tagsatz(+TgbSol) lesen! ";
 constexpr const char kCursorReadFailed[] = "Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! ";
 
-// Prints both records under their headings; only called with consoleDebug.
+// The parameter file of the pass: its descriptor (-1 when it could not be
+// opened), the length of the whole lines written, and whether a write has
+// failed, after which nothing more is written and only that is logged.
+struct ParameterFile {
+    int fd;
+    off_t length;
+    bool failed;
+};
+
+void openParameterFile(ParameterFile& file) {
+    int error = 0;
+    file = ParameterFile{openOutputFile(kParameterFileName, OutputMode::kReplace, error), 0, false};
+    if (file.fd < 0) logEntry(kParameterFileFailed, "%s", "");
+}
+
+void writeParameterLine(ParameterFile& file, const ParameterLine& line) {
+    if (file.fd < 0 || file.failed) return;
+    int rc = writeOutput(file.fd, line.c_str(), line.length());
+    if (rc == 0) {
+        file.length += static_cast<off_t>(line.length());
+        return;
+    }
+    file.failed = true;
+    logEntry(kParameterWriteFailed, "RC:%d\n", rc);
+    // A part of the line may have gone out: the consumer reads whole lines.
+    // Should even the cut fail, the entry above tells the file is short.
+    int cut = ftruncate(file.fd, file.length);
+    static_cast<void>(cut);
+}
+
+void closeParameterFile(ParameterFile& file) {
+    if (file.fd < 0) return;
+    int rc = close(file.fd) == 0 ? 0 : errno;
+    file.fd = -1;
+    if (rc != 0 && !file.failed) logEntry(kParameterCloseFailed, "RC:%d\n", rc);
+}
+
+// Prints both records under their headings on the console trace.
 void dumpPair(const DayRecord& accDay, const DayRecord& lastDay) {
     consoleLine("aktueller Tagsatz!!!\n");
     dumpDayRecord(accDay);
@@ -37,18 +84,17 @@ void dumpPair(const DayRecord& accDay, const DayRecord& lastDay) {
 // generated a follow-up for it.
 int processDayRecord(DayRecord& accDay) {
     DayRecord lastDay{};
-    const bool debug = runContext.consoleDebug != 0;
 
     consoleLine("\nLesen TagSatz!\n");
     consoleLine("aktueller Tagsatz!!!\n");
-    if (debug) dumpDayRecord(accDay);
+    dumpDayRecord(accDay);
 
     if (findLastMessageDay(accDay.TagPnr.c_str(), accDay.TagTag.c_str(), lastDay) == 0) return 0;
 
     consoleLine("Tag mit letzter Meldung gefungen! Pnr: %s Datum: %s!\n", lastDay.TagPnr.c_str(),
                 lastDay.TagTag.c_str());
     consoleLine("\nBeginn Meldungsverarbeitung!\n");
-    if (debug) dumpPair(accDay, lastDay);
+    dumpPair(accDay, lastDay);
 
     // The hourly rule runs whatever the daily rule did: it starts from the
     // slots and bookings the daily rule left on the accounting day.
@@ -56,7 +102,7 @@ int processDayRecord(DayRecord& accDay) {
     int hourly = carryHourlyMessage(accDay, lastDay);
 
     consoleLine("\nEnde Meldungsverarbeitung!\n");
-    if (debug) dumpPair(accDay, lastDay);
+    dumpPair(accDay, lastDay);
     return daily != 0 || hourly != 0 ? 1 : 0;
 }
 
@@ -78,8 +124,8 @@ int buildParameterLine(ParameterLine& line, int consolidated, const char* schema
 
 void processDayRecords(const char* schema) {
     // Lines end with a bare line feed, as text files do here.
-    std::FILE* parameterFile = std::fopen(kParameterFileName, "w");
-    if (parameterFile == nullptr) logEntry(kParameterFileFailed, "%s", "");
+    ParameterFile parameterFile{};
+    openParameterFile(parameterFile);
 
     DayRecord accDay{};
     int rc = openPrevDayRecordCursor();
@@ -90,22 +136,12 @@ void processDayRecords(const char* schema) {
             ParameterLine line{};
             buildParameterLine(line, runContext.consolidated, schema, accDay);
             consoleLine("Parametersatz in Datei schreiben: %s!\n", line.c_str());
-            if (parameterFile != nullptr) std::fputs(line.c_str(), parameterFile);
+            writeParameterLine(parameterFile, line);
         }
         accDay = DayRecord{};
     }
     if (rc != SQL_NO_DATA) logEntry(kCursorReadFailed, "RC:%d\n", rc);
 
     closePrevDayRecordCursor();
-    if (parameterFile != nullptr) std::fclose(parameterFile);
-}
-
-void dumpDayRecord(const DayRecord& rec) {
-    std::printf(
-        "\nTagPnr: %s\nTagTag: %s\nTagVon: %s\nTagUhr: %s\nTagBis: %s\nTagEnd: %s\nTagSol: "
-        "%ld\nTagTgb: %s\nTagTgs: %ld\nTagHtv: %s\nTagHvs: %ld\nTagHtn: %s\nTagHns: %ld\n\n",
-        rec.TagPnr.c_str(), rec.TagTag.c_str(), rec.TagVon.c_str(), rec.TagUhr.c_str(),
-        rec.TagBis.c_str(), rec.TagEnd.c_str(), static_cast<long>(rec.TagSol), rec.TagTgb.c_str(),
-        static_cast<long>(rec.TagTgs), rec.TagHtv.c_str(), static_cast<long>(rec.TagHvs),
-        rec.TagHtn.c_str(), static_cast<long>(rec.TagHns));
+    closeParameterFile(parameterFile);
 }

@@ -17,6 +17,3 @@ int buildParameterLine(ParameterLine& line, int consolidated, const char* schema
 
 // Walks the accounting day's records. Failures are logged; nothing is returned.
 void processDayRecords(const char* schema);
-
-// Prints the record to standard output (callers check consoleDebug).
-void dumpDayRecord(const DayRecord& rec);

@@ -67,6 +67,16 @@ void decodeGroup(const char* group, std::size_t count, unsigned char* bytes) {
     }
 }
 
+// Runs the 8 bytes at block through the cipher in place, each half read
+// and written back little-endian.
+void cipherBlockInPlace(unsigned char* block, bool backwards) {
+    std::uint32_t left = readHalf(block);
+    std::uint32_t right = readHalf(block + 4);
+    runRounds(blowfishState, left, right, backwards);
+    writeHalf(left, block);
+    writeHalf(right, block + 4);
+}
+
 void setupFromText(const char* key) {
     setupBlowfishKey(blowfishState, reinterpret_cast<const unsigned char*>(key), std::strlen(key));
 }
@@ -115,11 +125,7 @@ int decipherHexText(const char* hexText, char* out, const char* key) {
     for (; k < n; k += kGroupChars) {
         unsigned char* block = reinterpret_cast<unsigned char*>(out + k / 2);
         decodeGroup(hexText + k, n - k, block);
-        std::uint32_t left = readHalf(block);
-        std::uint32_t right = readHalf(block + 4);
-        decryptBlock(blowfishState, left, right);
-        writeHalf(left, block);
-        writeHalf(right, block + 4);
+        cipherBlockInPlace(block, true);
     }
     out[k / 2] = '\0';
     wipeMemory(&blowfishState, sizeof blowfishState);
@@ -142,11 +148,7 @@ int encipherText(const char* text, char* hexOut, std::size_t hexSize, const char
         for (std::size_t i = 0; i < kBlockBytes; ++i) {
             block[i] = pos + i < length ? static_cast<unsigned char>(text[pos + i]) : 0;
         }
-        std::uint32_t left = readHalf(block);
-        std::uint32_t right = readHalf(block + 4);
-        encryptBlock(blowfishState, left, right);
-        writeHalf(left, block);
-        writeHalf(right, block + 4);
+        cipherBlockInPlace(block, false);
         for (std::size_t i = 0; i < kBlockBytes; ++i) {
             hexOut[2 * (pos + i)] = kDigits[block[i] >> 4];
             hexOut[2 * (pos + i) + 1] = kDigits[block[i] & 0x0F];

@@ -1,11 +1,18 @@
 // The configuration file reader: scans the file anew for every request.
 //
-// Owns configEntry; only readConfigValue writes it. Lines are read whole,
-// however long, so a long line never splits into two and shifts the pairing
-// of header and data lines; fields are then cut at their widths.
+// Owns configEntry; only readConfigValue (through parseConfigPair) and
+// wipeConfigEntry write it. The file is read only
+// when it is a regular file, so a FIFO or a device given as the path can
+// neither hang the batch nor feed it without end. Each line is kept to its
+// limit (header lines 199 bytes, data lines 399, the line feed included);
+// the rest of a longer line is skipped to its line feed, so the pairing of
+// header and data lines holds, and a pair with an over-long line is never
+// selected: its fields could not be read whole.
 #include "frame/config_reader.h"
 
-#include <sys/types.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,16 +55,59 @@ const char* namedField(const char* line, std::size_t length, FixedText<201>& fie
     return second;
 }
 
-// Reads the next line whole into *line (growing it as needed). A carriage
-// return right before the line feed is not part of the line. Returns the
-// length, or -1 at the end of the file.
-ssize_t readLine(char** line, std::size_t* capacity, std::FILE* file) {
-    ssize_t n = getline(line, capacity, file);
-    if (n >= 2 && (*line)[n - 2] == '\r' && (*line)[n - 1] == '\n') {
-        (*line)[n - 2] = '\n';
-        (*line)[--n] = '\0';
+// The longest lines read, line feed included.
+constexpr std::size_t kHeaderLimit = 199;
+constexpr std::size_t kDataLimit = 399;
+
+// One line as read: at most its limit of bytes, terminated.
+template <std::size_t Limit>
+struct ConfigLine {
+    char text[Limit + 1];
+    std::size_t length;
+    bool tooLong;  // the line had more bytes than its limit; they were skipped
+};
+
+// Reads the next line into line. A carriage return right before the line
+// feed is not part of the line. Returns 0, or -1 at the end of the file.
+template <std::size_t Limit>
+int readLine(std::FILE* file, ConfigLine<Limit>& line) {
+    line.length = 0;
+    line.tooLong = false;
+    bool any = false;
+    for (int c = std::getc(file); c != EOF; c = std::getc(file)) {
+        any = true;
+        if (c == '\r') {
+            int next = std::getc(file);
+            if (next == '\n') {
+                c = '\n';
+            } else if (next != EOF) {
+                std::ungetc(next, file);
+            }
+        }
+        if (line.length < Limit) {
+            line.text[line.length++] = static_cast<char>(c);
+        } else {
+            line.tooLong = true;
+        }
+        if (c == '\n') break;
     }
-    return n;
+    line.text[line.length] = '\0';
+    return any ? 0 : -1;
+}
+
+// Opens path for reading when it is a regular file; nullptr otherwise. The
+// open does not wait for a writer, so a FIFO is refused at once.
+std::FILE* openRegularFile(const char* path) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "r");
+    if (file == nullptr) close(fd);
+    return file;
 }
 
 bool isSelected(const ConfigEntry& entry, const char* section, const char* key, int number) {
@@ -70,14 +120,6 @@ void decipherValue(ConfigEntry& entry) {
     decipherHexText(entry.value.text, plain, kConfigKey);
     entry.value.assign(plain);
     wipeMemory(plain, sizeof plain);
-}
-
-// The lines are as good as plain text (the key is built in), so they are
-// wiped before their memory goes back.
-void releaseLine(char* line, std::size_t capacity) {
-    if (line == nullptr) return;
-    wipeMemory(line, capacity);
-    std::free(line);
 }
 
 }  // namespace
@@ -105,28 +147,31 @@ int parseConfigPair(const char* header, std::size_t headerLength, const char* da
     return 1;
 }
 
+void wipeConfigEntry() {
+    wipeMemory(&configEntry, sizeof configEntry);
+}
+
 const char* readConfigValue(const char* section, const char* key, int number, const char* path) {
     configEntry = ConfigEntry{};
-    std::FILE* file = std::fopen(path, "r");
+    std::FILE* file = openRegularFile(path);
     if (file == nullptr) return configEntry.value.text;
-    char* header = nullptr;
-    std::size_t headerCapacity = 0;
-    char* data = nullptr;
-    std::size_t dataCapacity = 0;
+    ConfigLine<kHeaderLimit> header{};
+    ConfigLine<kDataLimit> data{};
     for (;;) {
-        ssize_t headerLength = readLine(&header, &headerCapacity, file);
-        ssize_t dataLength = readLine(&data, &dataCapacity, file);
-        if (headerLength < 0 || dataLength < 0) break;
-        int rc = parseConfigPair(header, static_cast<std::size_t>(headerLength), data,
-                                 static_cast<std::size_t>(dataLength), configEntry);
+        int headerRc = readLine(file, header);
+        int dataRc = readLine(file, data);
+        if (headerRc != 0 || dataRc != 0) break;
+        if (header.tooLong || data.tooLong) continue;
+        int rc = parseConfigPair(header.text, header.length, data.text, data.length, configEntry);
         if (rc == 1 && isSelected(configEntry, section, key, number)) {
             decipherValue(configEntry);
             break;
         }
         configEntry = ConfigEntry{};
     }
-    releaseLine(header, headerCapacity);
-    releaseLine(data, dataCapacity);
+    // The lines are as good as plain text (the key is built in).
+    wipeMemory(&header, sizeof header);
+    wipeMemory(&data, sizeof data);
     std::fclose(file);
     return configEntry.value.text;
 }

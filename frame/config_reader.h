@@ -31,6 +31,10 @@ extern ConfigEntry configEntry;
 // configEntry until the next call.
 const char* readConfigValue(const char* section, const char* key, int number, const char* path);
 
+// Wipes configEntry. An entry numbered 0 answers every request, so after
+// the last read it may well hold the password's value, deciphered.
+void wipeConfigEntry();
+
 // Parses one pair into entry; each line as read, with its line feed when it
 // had one (a carriage return before it already removed). The value stays
 // enciphered. Returns 1 when the pair can be selected at all, 0 when its

@@ -2,10 +2,12 @@
 //
 // Every text field of a record (day records, bookings, message types, login
 // values) is a FixedText<N>: N bytes, of which at most N-1 are characters.
-// The only way to write one is assign/clear/assignFormat, each bounded by N,
-// so no value from the database or a file can run past the field. The type
-// is trivially copyable and exactly N bytes, so ODBC can bind into `text`
-// with sizeof.
+// Code writes one through assign/clear/assignFormat, each bounded by N, so
+// no value from the database or a file can run past the field. The few
+// writers that fill `text` directly bound themselves by the size: ODBC
+// calls handed `text` with sizeof, the fetch's column copy, sqlQuoted and
+// the in-place upper-casing of the schema name. The type is trivially
+// copyable and exactly N bytes, so ODBC can bind into `text` with sizeof.
 #pragma once
 
 #include <cstdarg>

@@ -1,21 +1,27 @@
 // The log "kelbor.log" and the console trace.
 //
 // The log file lives in runContext.logFile; openLog and closeLog, called by
-// the entry point, are the only writers of that field. Entries are written
-// with plain formatted output and never flushed by hand; closing the log at
-// the end of the run writes out what is buffered.
+// the entry point, are the only writers of that field. The log is line
+// buffered, so every entry is in the file as soon as it is written: a run
+// killed at any point leaves a log of everything it did up to then.
 #include "frame/log.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 
+#include "frame/output_file.h"
 #include "frame/run_context.h"
 
 namespace {
 
 constexpr char kLogName[] = "kelbor.log";
 // One MiB; a log of exactly this size is still appended to.
-constexpr long kLogLimit = 1048576;
+constexpr off_t kLogLimit = 1048576;
+constexpr char kLogRefused[] = "Fehler: fopen(kelbor.log)! %s\n";
 
 void writeEntry(const char* fixedText, const char* detailFmt, va_list ap) {
     std::fputs(fixedText, runContext.logFile);
@@ -49,16 +55,25 @@ void consoleLine(const char* fmt, ...) {
 }
 
 void openLog() {
-    runContext.logFile = std::fopen(kLogName, "a");
-    if (runContext.logFile == nullptr) return;
-    // In append mode the position is only defined after a seek; the end is
-    // the size.
-    std::fseek(runContext.logFile, 0, SEEK_END);
-    long size = std::ftell(runContext.logFile);
-    if (size <= kLogLimit) return;
-    std::fclose(runContext.logFile);
-    std::remove(kLogName);
-    runContext.logFile = std::fopen(kLogName, "a");
+    int error = 0;
+    int fd = openOutputFile(kLogName, OutputMode::kAppend, error);
+    struct stat st {};
+    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size > kLogLimit) {
+        close(fd);
+        std::remove(kLogName);
+        fd = openOutputFile(kLogName, OutputMode::kAppend, error);
+    }
+    if (fd >= 0) {
+        runContext.logFile = fdopen(fd, "a");
+        if (runContext.logFile != nullptr) {
+            std::setvbuf(runContext.logFile, nullptr, _IOLBF, 0);
+            return;
+        }
+        close(fd);
+        error = ENOMEM;
+    }
+    // A run without a log says so where the operator can see it.
+    std::fprintf(stderr, kLogRefused, outputFileReason(error));
 }
 
 void closeLog() {

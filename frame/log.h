@@ -21,9 +21,11 @@ __attribute__((format(printf, 2, 3))) void logAlways(const char* fixedText, cons
 __attribute__((format(printf, 1, 2))) void consoleLine(const char* fmt, ...);
 
 // Opens "kelbor.log" in the current directory for appending into
-// runContext.logFile, whatever logVerbose says. A log larger than 1048576
-// bytes is deleted and started afresh; when that or the opening fails the
-// run goes on without a log (logFile stays null).
+// runContext.logFile, whatever logVerbose says, line buffered. A log larger
+// than 1048576 bytes is deleted and started afresh. A symbolic link or
+// anything but a regular file in its place is refused; when the log is
+// refused or cannot be opened the run goes on without one (logFile stays
+// null) and one line on standard error names the file and the reason.
 void openLog();
 
 // Closes the log if it is open.

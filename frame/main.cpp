@@ -23,6 +23,7 @@ namespace {
 constexpr char kConsolidatedEdition[] = "QUORV";
 constexpr char kDebugEnv[] = "KELBOR_DBG";
 constexpr char kConnectFailed[] = "Fehler(DB-Connect)! ";
+constexpr char kMasked[] = "***";
 
 // The login as read from the configuration file; each value is cut at its
 // width.
@@ -76,17 +77,23 @@ int main(int argc, char** argv) {
 
     Login login{};
     readLogin(iniPath.text, login);
-    // A pair numbered 0 answers every request, so the reader's last entry
-    // may well be the password's.
-    wipeMemory(&configEntry, sizeof configEntry);
+    wipeConfigEntry();
     formSchemaName(login.schemaValue.text, runContext.schemaName);
 
     int rc = connectDatabase(login.loginName.text, login.password.text, login.dataSource.text);
+    // The password stays out of the log: the line names it only by "***".
+    // An entry that answers every request (numbered 0, or under a header
+    // without two ";") gives the login and the data source the password's
+    // value, so they are masked alike when they equal it.
+    const char* name = login.loginName.text;
+    const char* net = login.dataSource.text;
+    if (!login.password.empty()) {
+        if (std::strcmp(name, login.password.text) == 0) name = kMasked;
+        if (std::strcmp(net, login.password.text) == 0) net = kMasked;
+    }
     wipeMemory(&login.password, sizeof login.password);
     if (rc != 0) {
-        // The password stays out of the log: the line names it only by "***".
-        logEntry(kConnectFailed, "RC:%d Name:%s Pwd:*** Net:%s\n", rc, login.loginName.text,
-                 login.dataSource.text);
+        logEntry(kConnectFailed, "RC:%d Name:%s Pwd:%s Net:%s\n", rc, name, kMasked, net);
     } else {
         processDayRecords(runContext.schemaName.text);
     }

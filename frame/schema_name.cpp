@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+namespace {
+
+// Replaces the ASCII letters "a" to "z" of text by their upper-case forms,
+// from the last character to the first; all other bytes stay. Returns text.
 char* upperCaseInPlace(char* text) {
     for (std::size_t i = std::strlen(text); i > 0; --i) {
         char& ch = text[i - 1];
@@ -10,6 +14,8 @@ char* upperCaseInPlace(char* text) {
     }
     return text;
 }
+
+}  // namespace
 
 void formSchemaName(const char* storedValue, FixedText<21>& schemaName) {
     std::size_t keep = std::strlen(storedValue);

@@ -7,10 +7,6 @@
 
 #include "frame/fixed_text.h"
 
-// Replaces the ASCII letters "a" to "z" of text by their upper-case forms,
-// from the last character to the first; all other bytes stay. Returns text.
-char* upperCaseInPlace(char* text);
-
 // Forms the schema name from the stored SCHEMA value: all characters but
 // the last (an empty value stays empty), upper-cased, cut at 20 characters.
 void formSchemaName(const char* storedValue, FixedText<21>& schemaName);

@@ -52,6 +52,10 @@ Expr constant(Ty ty, const Val& value) {
     return e;
 }
 
+bool isNullConstant(const Expr& e) {
+    return e.isConst && std::holds_alternative<std::monostate>(e.value);
+}
+
 // A call of one of the engine's functions; folded when every argument is
 // constant.
 Expr call(const std::string& fn, const std::vector<Expr>& args, Expr shape) {
@@ -328,9 +332,31 @@ class Translator {
     Expr value();      // an expression that must have a value
     Expr column(const Source& source, int index) const;
 
+    // Counts one level of nesting (a parenthesis, a sign, a NOT) while it
+    // lives. The server refuses statements nested too deeply; so does the
+    // engine, before the descent could exhaust the stack.
+    class Nesting {
+      public:
+        explicit Nesting(int& depth) : depth_(depth) {
+            if (++depth_ <= kMaxNesting) return;
+            --depth_;
+            fail(191, "42000",
+                 "Some part of your SQL statement is nested too deeply. Rewrite the query or "
+                 "break it up into smaller queries.");
+        }
+        ~Nesting() { --depth_; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+
+      private:
+        static constexpr int kMaxNesting = 256;
+        int& depth_;
+    };
+
     std::string_view text_;
     std::vector<Token> tokens_;
     size_t pos_ = 0;
+    int depth_ = 0;
     const Catalog& catalog_;
     std::string now_;
     std::vector<Source> scope_;
@@ -1048,6 +1074,7 @@ Expr Translator::andExpr() {
 }
 
 Expr Translator::notExpr() {
+    const Nesting level(depth_);
     if (atWord("not")) {
         const Token& op = next();
         const Expr inner = notExpr();
@@ -1151,6 +1178,9 @@ Expr arithmetic(const std::string& op, Expr a, Expr b) {
     b = toInt(b);
     shape.ty = Ty::Int;
     if (op == "/" || op == "%") return call(op == "/" ? "ts_div" : "ts_mod", {a, b}, shape);
+    // A folded NULL keeps the type of its expression (4*NULL is an int
+    // NULL), so the type alone does not tell that there is no number.
+    if (isNullConstant(a) || isNullConstant(b)) return constant(Ty::Int, Val{});
     if (a.isConst && b.isConst) {
         const std::int64_t x = std::get<std::int64_t>(a.value);
         const std::int64_t y = std::get<std::int64_t>(b.value);
@@ -1187,6 +1217,7 @@ Expr Translator::multiplicative() {
 }
 
 Expr Translator::unary() {
+    const Nesting level(depth_);
     if (acceptSymbol("-")) {
         const Expr inner = unary();
         if (inner.ty == Ty::DateTime || inner.ty == Ty::Str) {
@@ -1297,7 +1328,7 @@ Expr Translator::function(const std::string& fn) {
         int style = -1;
         if (acceptSymbol(",")) {
             const Expr s = value();
-            if (!s.isConst || s.ty != Ty::Int) syntaxError();
+            if (!s.isConst || s.ty != Ty::Int || isNullConstant(s)) syntaxError();
             style = static_cast<int>(std::get<std::int64_t>(s.value));
         }
         expectSymbol(")");

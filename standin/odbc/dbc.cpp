@@ -24,7 +24,7 @@ using Keywords = std::map<std::string, std::string, NoCaseLess>;
 // The keywords a data source section may hold for this driver.
 constexpr const char* dsnKeywords[] = {"Database",       "ServerTime", "User",       "Password",
                                        "FailOn",         "FailAfter",  "FailNative", "FailFetchOn",
-                                       "FailFetchAfter", "Trace"};
+                                       "FailFetchAfter", "InfoOn",     "Trace"};
 
 Keywords readDataSource(const std::string& dsn) {
     Keywords keys;
@@ -75,6 +75,7 @@ SQLRETURN openConnection(Dbc& dbc, const std::string& dsn, const Keywords& keys,
     Faults faults;
     faults.failOn = keyword(keys, "FailOn");
     faults.failFetchOn = keyword(keys, "FailFetchOn");
+    faults.infoOn = keyword(keys, "InfoOn");
     faults.tracePath = keyword(keys, "Trace");
     std::int64_t native = 0;
     if (!numberKeyword(keys, "FailAfter", 0, &faults.failAfter) ||

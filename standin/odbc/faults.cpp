@@ -59,6 +59,14 @@ Diag injectedDiag(const Faults& faults, std::string_view what) {
                 "Injected failure: " + std::string(what)};
 }
 
+bool statementGetsInfo(const Faults& faults, std::string_view sql) {
+    return containsNoCase(sql, faults.infoOn);
+}
+
+Diag infoDiag(const Faults& faults) {
+    return Diag{"01000", 0, "Information for a statement containing '" + faults.infoOn + "'"};
+}
+
 void traceStatement(const Faults& faults, std::string_view sql, SQLRETURN rc, std::int64_t micros) {
     if (faults.tracePath.empty()) return;
     std::string line = std::to_string(rc) + "\t" + std::to_string(micros) + "\t";

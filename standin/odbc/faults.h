@@ -1,6 +1,6 @@
 // Fault injection and statement tracing of one connection, configured from
-// the data source's FailOn/FailAfter/FailNative, FailFetchOn/FailFetchAfter
-// and Trace keywords when it connects. The statement module asks here before
+// the data source's FailOn/FailAfter/FailNative, FailFetchOn/FailFetchAfter,
+// InfoOn and Trace keywords when it connects. The statement module asks here before
 // running a statement or delivering a row, and reports every execution.
 #pragma once
 
@@ -20,6 +20,7 @@ struct Faults {
     std::int32_t failNative = 50000;
     std::string failFetchOn;  // empty: no fetch fault
     std::int64_t failFetchAfter = 0;
+    std::string infoOn;             // empty: no informational message
     std::string tracePath;          // empty: no trace
     std::int64_t failOnPassed = 0;  // statements matching failOn that succeeded so far
 };
@@ -34,6 +35,12 @@ std::int64_t fetchFaultLimit(const Faults& faults, std::string_view sql);
 // The record an injected fault reports, shaped like the server's own error
 // for the configured native number.
 Diag injectedDiag(const Faults& faults, std::string_view what);
+// True when sql matches InfoOn: a statement that succeeds then returns
+// SQL_SUCCESS_WITH_INFO with infoDiag's record, as a trigger's PRINT makes
+// the server do.
+bool statementGetsInfo(const Faults& faults, std::string_view sql);
+// The informational record: SQLSTATE 01000, native 0.
+Diag infoDiag(const Faults& faults);
 // Appends "<rc>\t<microseconds>\t<statement>" to the trace file, if any.
 void traceStatement(const Faults& faults, std::string_view sql, SQLRETURN rc, std::int64_t micros);
 

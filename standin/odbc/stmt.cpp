@@ -75,6 +75,10 @@ SQLRETURN runStatement(Stmt& stmt, const std::string& sql) {
     }
     stmt.result = dbc.engine->execute(sql);
     SQLRETURN rc = reportEngine(stmt.diags, stmt.result.status, stmt.result.diags);
+    if (rc == SQL_SUCCESS && statementGetsInfo(dbc.faults, sql)) {
+        stmt.diags.addServer(infoDiag(dbc.faults));
+        rc = SQL_SUCCESS_WITH_INFO;
+    }
     if (rc != SQL_ERROR) notePassed(dbc.faults, sql);
     return openResult(stmt, rc, fetchFaultLimit(dbc.faults, sql));
 }

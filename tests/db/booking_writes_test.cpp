@@ -37,12 +37,12 @@ TEST_F(DbTest, InsertBookingStoresAGeneratedBooking) {
 
 TEST_F(DbTest, UpdateBookingFunctionYieldsToAnExistingCancellation) {
     db().exec(R"(
-INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchErf, BchDat) VALUES ('1001', '20090917', '20090917 07:30:00', 1, 'user', '20090901')
-INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchErf, BchDat) VALUES ('1001', '20090917', '20090917 07:30:00', 45, 'user', '20090901')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat) VALUES ('1001', '20090917', '20090917 07:30:00', 1, 'GL', 'user', '20090901')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat) VALUES ('1001', '20090917', '20090917 07:30:00', 45, 'UR', 'user', '20090901')
 )");
     const char* const kRows =
         "SELECT BchFkt, BchErf, CONVERT(char(19), BchDat, 120) FROM QRV.Qrv321Bch ORDER BY BchFkt";
-    BookingRecord rec = booking("1001", "20090917", "073000", 1);
+    BookingRecord rec = booking("1001", "20090917", "073000", 1, "GL");
     EXPECT_EQ(updateBookingFunction(rec, kFktCancelled), kDuplicateKey);
     EXPECT_EQ(db().query(kRows),
               (Rows{{"1", "user", "2009-09-01 00:00:00"}, {"45", "user", "2009-09-01 00:00:00"}}));
@@ -53,28 +53,32 @@ INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchErf, BchDat)
 
     // Nothing left to match: the driver's SQL_NO_DATA comes back.
     EXPECT_EQ(deleteBooking(rec, 2), SQL_NO_DATA);
-    BookingRecord other = booking("1001", "20090917", "080000", 2);
+    BookingRecord other = booking("1001", "20090917", "080000", 2, "GL");
     EXPECT_EQ(updateBookingFunction(other, kFktCancelled), SQL_NO_DATA);
 }
 
-TEST_F(DbTest, UpdateBookingFunctionMatchesPersonDateTimeAndPresentCode) {
+TEST_F(DbTest, UpdateBookingFunctionMatchesPersonDateTimePresentFunctionAndCode) {
     db().exec(R"(
-INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt) VALUES ('O''B', '20090917', '20090917 07:30:00', 2)
-INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt) VALUES ('O''B', '20090917', '20090917 07:30:01', 2)
-INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt) VALUES ('O''B', '20090918', '20090918 07:30:00', 2)
-INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt) VALUES ('1002', '20090917', '20090917 07:30:00', 2)
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('O''B', '20090917', '20090917 07:30:00', 2, 'K''')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('O''B', '20090917', '20090917 07:30:01', 2, 'K''')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('O''B', '20090918', '20090918 07:30:00', 2, 'K''')
+-- the same second, another code: a booking of its own
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('O''B', '20090917', '20090917 07:30:00.500', 2, 'UR')
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('1002', '20090917', '20090917 07:30:00', 2, 'K''')
 -- a cancellation of another person at the same date and time does not count
-INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt) VALUES ('1002', '20090917', '20090917 07:30:00', 45)
+INSERT INTO $(SCHEMA).Qrv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('1002', '20090917', '20090917 07:30:00', 45, 'K''')
 )");
-    BookingRecord rec = booking("O'B", "20090917", "073000", 2);
+    BookingRecord rec = booking("O'B", "20090917", "073000", 2, "K'");
     EXPECT_EQ(updateBookingFunction(rec, kFktCancelled), 0);
-    EXPECT_EQ(db().query("SELECT BchPnr, CONVERT(char(8), BchUhr, 112) + ' ' + CONVERT(char(8), "
-                         "BchUhr, 114), BchFkt FROM QRV.Qrv321Bch ORDER BY BchPnr, BchUhr, BchFkt"),
-              (Rows{{"1002    ", "20090917 07:30:00", "2"},
-                    {"1002    ", "20090917 07:30:00", "45"},
-                    {"O'B     ", "20090917 07:30:00", "45"},
-                    {"O'B     ", "20090917 07:30:01", "2"},
-                    {"O'B     ", "20090918 07:30:00", "2"}}));
+    EXPECT_EQ(db().query("SELECT BchPnr, CONVERT(char(8), BchUhr, 112) + ' ' + CONVERT(char(12), "
+                         "BchUhr, 114), BchFkt, BchFcd FROM QRV.Qrv321Bch ORDER BY BchPnr, BchUhr, "
+                         "BchFkt"),
+              (Rows{{"1002    ", "20090917 07:30:00:000", "2", "K' "},
+                    {"1002    ", "20090917 07:30:00:000", "45", "K' "},
+                    {"O'B     ", "20090917 07:30:00:000", "45", "K' "},
+                    {"O'B     ", "20090917 07:30:00:500", "2", "UR "},
+                    {"O'B     ", "20090917 07:30:01:000", "2", "K' "},
+                    {"O'B     ", "20090918 07:30:00:000", "2", "K' "}}));
 }
 
 TEST_F(DbTest, FailingBookingStatementsReportTheirCodes) {

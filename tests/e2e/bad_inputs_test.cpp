@@ -4,6 +4,8 @@
 // every selected column, apostrophes in personnel numbers and codes, files
 // that cannot be written. Each run must end with exit status 0, nothing on
 // standard error, and the outcome the batch's rules give.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -269,28 +271,75 @@ TEST(BadInputs, ApostrophesInPersonnelNumbersAndCodes) {
     EXPECT_EQ(batch.slots("1001"), ":0 :0 :0");
 }
 
-TEST(BadInputs, LogOrParameterFileThatCannotBeWritten) {
-    // Tests may run as root, for whom a read-only folder is no obstacle: a
-    // folder of the file's name stops everyone.
-    {
-        SCOPED_TRACE("kelbor.log is a folder");
+// kelbor.log and kelbortgb are opened only as regular files and never
+// through a symbolic link: a planted link must not truncate or append to
+// the file it points to, a FIFO must not hang the run. Tests may run as
+// root, for whom a read-only folder is no obstacle: a folder of the file's
+// name stops everyone.
+TEST(BadInputs, LogOrParameterFileThatIsNoPlainFile) {
+    enum class Plant { kFolder, kLink, kFifo };
+    const struct {
+        const char* name;
+        const char* file;
+        Plant plant;
+        std::string err;  // standard error of the run
+    } cases[] = {
+        {"kelbor.log is a folder", "kelbor.log", Plant::kFolder,
+         "Fehler: fopen(kelbor.log)! Is a directory\n"},
+        {"kelbor.log is a link", "kelbor.log", Plant::kLink,
+         "Fehler: fopen(kelbor.log)! symbolischer Link\n"},
+        {"kelbor.log is a FIFO", "kelbor.log", Plant::kFifo,
+         "Fehler: fopen(kelbor.log)! keine regul\xE4"
+         "re Datei\n"},
+        {"kelbortgb is a folder", "kelbortgb", Plant::kFolder, ""},
+        {"kelbortgb is a link", "kelbortgb", Plant::kLink, ""},
+        {"kelbortgb is a FIFO", "kelbortgb", Plant::kFifo, ""},
+    };
+    const std::string victimText = "[kelbor];KELBOR;login\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         fu::Batch batch;
         batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
-        std::filesystem::create_directory(batch.work().file("kelbor.log"));
-        fu::Outcome o = batch.run();
-        EXPECT_EQ(o.result.err, "");
-        EXPECT_EQ(o.tgb, fu::tgbLine("1001"));
+        const std::string path = batch.work().file(c.file);
+        const std::string victim = batch.work().file("victim.ini");
+        kt::writeFile(victim, victimText);
+        if (c.plant == Plant::kFolder) std::filesystem::create_directory(path);
+        if (c.plant == Plant::kLink) std::filesystem::create_symlink(victim, path);
+        if (c.plant == Plant::kFifo) {
+            ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        }
+        // A batch that waits for a FIFO's reader is stopped after a while.
+        kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", batch.db().dsn(), "qrv");
+        kt::RunResult r =
+            kt::runProgram({"/usr/bin/timeout", "60", kt::kelborBinary(), "kelbor.ini", "XXX", "D"},
+                           batch.work().path(), {}, "", {"KELBOR_DBG"});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(kt::readFile(victim), victimText);
         EXPECT_EQ(batch.accBookings("1001"), Bookings{"00:00:00 1 KF"});
+        if (std::string(c.file) == "kelbor.log") {
+            EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")), fu::tgbLine("1001"));
+        } else {
+            EXPECT_EQ(fu::withoutTimeStamp(kt::readFile(batch.work().file("kelbor.log"))),
+                      "Fehler: fopen(kelbortgb)!\n" + fu::generated("1001", 1, "KF"));
+        }
     }
-    {
-        SCOPED_TRACE("kelbortgb is a folder");
-        fu::Batch batch;
-        batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
-        std::filesystem::create_directory(batch.work().file("kelbortgb"));
-        fu::Outcome o = batch.run();
-        EXPECT_EQ(o.result.err, "");
-        EXPECT_EQ(o.log, "Fehler: fopen(kelbortgb)!\n" + fu::generated("1001", 1, "KF"));
-        EXPECT_EQ(batch.accBookings("1001"), Bookings{"00:00:00 1 KF"});
+}
+
+// The configuration is read only from a regular file: a FIFO would hang the
+// batch, /dev/zero would be read until memory runs out.
+TEST(BadInputs, ConfigurationThatIsNoPlainFileGivesAnEmptyLogin) {
+    kt::TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo.ini").c_str(), 0600), 0);
+    for (const std::string& config : {dir.file("fifo.ini"), std::string("/dev/zero")}) {
+        SCOPED_TRACE(config);
+        std::filesystem::remove(dir.file("kelbor.log"));
+        kt::RunResult r =
+            kt::runProgram({"/usr/bin/timeout", "60", kt::kelborBinary(), config, "XXX", "D"},
+                           dir.path(), {}, "", {"KELBOR_DBG"});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(fu::withoutTimeStamp(kt::readFile(dir.file("kelbor.log"))), rejected("", ""));
     }
 }
 

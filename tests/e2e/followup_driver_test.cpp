@@ -1,7 +1,10 @@
 // The run driver: the parameter file "kelbortgb", the walk over the
 // accounting day's records, a failing previous-day cursor, and the console
-// trace under KELBOR_DBG.
+// trace under KELBOR_DBG, a full disk, and a run killed half-way.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -187,6 +190,161 @@ TEST(FollowUpDriver, NoConsoleOutputWithoutKelborDbg) {
     fu::Outcome o = batch.run();
     EXPECT_EQ(o.result.out, "");
     EXPECT_EQ(o.log, fu::generated("1001", 1, "KF"));
+}
+
+// A library preloaded into the batch that plays a full disk for
+// kelbortgb: KELBOR_ROOM bytes fit, then writes fail with ENOSPC (the one
+// that crosses the limit writes what still fits); KELBOR_FAIL_CLOSE makes
+// its close fail with EIO. Every other file is left alone.
+const char kFullDisk[] = R"(
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static int isParameterFile(int fd) {
+    char link[64], path[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n < 10) return 0;
+    path[n] = 0;
+    return strcmp(path + n - 10, "/kelbortgb") == 0;
+}
+
+static long written;
+
+ssize_t write(int fd, const void* buf, size_t count) {
+    ssize_t (*real)(int, const void*, size_t) =
+        (ssize_t (*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
+    const char* room = getenv("KELBOR_ROOM");
+    if (room == NULL || !isParameterFile(fd)) return real(fd, buf, count);
+    long left = atol(room) - written;
+    if (left <= 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    if ((long)count > left) count = (size_t)left;
+    ssize_t n = real(fd, buf, count);
+    if (n > 0) written += n;
+    return n;
+}
+
+int close(int fd) {
+    int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    int fail = getenv("KELBOR_FAIL_CLOSE") != NULL && isParameterFile(fd);
+    int rc = real(fd);
+    if (fail) {
+        errno = EIO;
+        return -1;
+    }
+    return rc;
+}
+)";
+
+std::string threeSick() {
+    return fu::commonTypes() + fu::sickSinceFriday("1001") + fu::sickSinceFriday("1002") +
+           fu::sickSinceFriday("1003");
+}
+
+TEST(FollowUpDriver, FailedWriteOrCloseOfTheParameterFileIsLogged) {
+    kt::TempDir build;
+    kt::writeFile(build.file("full.c"), kFullDisk);
+    kt::RunResult cc = kt::runProgram({"/usr/bin/cc", "-shared", "-fPIC", "-o",
+                                       build.file("full.so"), build.file("full.c"), "-ldl"},
+                                      build.path());
+    ASSERT_EQ(cc.exitCode, 0) << cc.err;
+    std::string preload = build.file("full.so");
+    if (KELBOR_SANITIZED) preload = std::string(KELBOR_LIBASAN) + ":" + preload;
+
+    const std::string all = fu::generated("1001", 1, "KF") + fu::generated("1002", 1, "KF") +
+                            fu::generated("1003", 1, "KF");
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> env;
+        std::string log;
+        std::string tgb;
+    } cases[] = {
+        // The first failure is logged, once; the file keeps whole lines.
+        {"room for one line",
+         {{"KELBOR_ROOM", "20"}},
+         fu::generated("1001", 1, "KF") + fu::generated("1002", 1, "KF") +
+             "Fehler: fwrite(kelbortgb)! RC:28\n" + fu::generated("1003", 1, "KF"),
+         fu::tgbLine("1001")},
+        {"room for one line and a half",
+         {{"KELBOR_ROOM", "30"}},
+         fu::generated("1001", 1, "KF") + fu::generated("1002", 1, "KF") +
+             "Fehler: fwrite(kelbortgb)! RC:28\n" + fu::generated("1003", 1, "KF"),
+         fu::tgbLine("1001")},
+        {"close fails",
+         {{"KELBOR_FAIL_CLOSE", "1"}},
+         all + "Fehler: fclose(kelbortgb)! RC:5\n",
+         fu::tgbLine("1001") + fu::tgbLine("1002") + fu::tgbLine("1003")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fu::Batch batch;
+        batch.load(threeSick());
+        auto env = c.env;
+        env.emplace("LD_PRELOAD", preload);
+        fu::Outcome o = batch.run("XXX", "D", env);
+        EXPECT_EQ(o.log, c.log);
+        EXPECT_EQ(o.tgb, c.tgb);
+        // Bookings are made whatever becomes of the file.
+        EXPECT_EQ(batch.accBookings("1003"), Bookings{"00:00:00 1 KF"});
+    }
+}
+
+// A run killed half-way leaves a log and a parameter file that list what it
+// did up to then. The stand-in's statement trace goes into a FIFO, so the
+// batch stalls once the pipe is full; it is killed there.
+TEST(FollowUpDriver, RunKilledHalfWayLeavesWhatItDid) {
+    fu::Batch batch;
+    std::string fixture = fu::commonTypes();
+    const int people = 40;
+    for (int p = 0; p < people; ++p) fixture += fu::sickSinceFriday(std::to_string(2000 + p));
+    batch.load(fixture);
+    const std::string fifo = batch.work().file("trace.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    kt::StandinDb traced(batch.db(), {{"ServerTime", fu::kServerTime}, {"Trace", fifo}});
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", traced.dsn(), "qrv");
+    // The shell holds the FIFO open for reading and writing, so it never
+    // blocks the batch's opening and never reads an end; it reads the first
+    // 100 statements, then stops reading and kills the stalled batch.
+    const std::string script =
+        "exec 3<>trace.fifo\n"
+        "\"$0\" kelbor.ini XXX D &\n"
+        "pid=$!\n"
+        "timeout 60 head -n 100 <&3 >/dev/null\n"
+        "sleep 1\n"
+        "kill -TERM $pid\n"
+        "wait $pid\n"
+        "echo \"status $?\"\n";
+    kt::RunResult r = kt::runProgram({"/bin/sh", "-c", script, kt::kelborBinary()},
+                                     batch.work().path(), {}, "", {"KELBOR_DBG"});
+    ASSERT_EQ(r.out, "status 143\n") << r.err;
+
+    int booked = 0;
+    for (int p = 0; p < people; ++p) {
+        if (batch.accBookings(std::to_string(2000 + p)).size() == 1) ++booked;
+    }
+    ASSERT_GT(booked, 5);
+    ASSERT_LT(booked, people);
+    // Every entry and line is in the files up to the booking being made
+    // when the batch stopped.
+    std::string log = fu::withoutTimeStamp(kt::readFile(batch.work().file("kelbor.log")));
+    std::string tgb = kt::readFile(batch.work().file("kelbortgb"));
+    std::string expectedLog, expectedTgb;
+    for (int p = 0; p < booked - 1; ++p) {
+        expectedLog += fu::generated(std::to_string(2000 + p), 1, "KF");
+        expectedTgb += fu::tgbLine(std::to_string(2000 + p));
+    }
+    EXPECT_EQ(log.substr(0, expectedLog.size()), expectedLog);
+    EXPECT_LE(log.size(), expectedLog.size() + fu::generated("2099", 1, "KF").size());
+    EXPECT_EQ(tgb.substr(0, expectedTgb.size()), expectedTgb);
+    EXPECT_LE(tgb.size(), expectedTgb.size() + fu::tgbLine("2099").size());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The reconciliation of a follow-up with the accounting day's own day
 // messages: who prevails, what is cancelled, and the duplicate-key path of
 // the cancellation.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,19 @@ TEST(FollowUpReconcile, CancellationAndInsertMarkTheirBookings) {
                                       {"07:00:00", "45", "0", "Quorvel", "2026-03-10 02:30:00"}}));
 }
 
+TEST(FollowUpReconcile, CancellationSparesAnotherCodeInTheSameSecond) {
+    // GL gives way; UR half a second later would have prevailed and is not
+    // the booking being cancelled, although times compare to the second.
+    fu::Batch batch;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001") +
+               booking("1001", fu::kAccDay, "08:00:00.000", 1, "GL") +
+               booking("1001", fu::kAccDay, "08:00:00.500", 1, "UR"));
+    fu::Outcome o = batch.run();
+    EXPECT_EQ(batch.accBookings("1001"),
+              (Bookings{"00:00:00 1 KF", "08:00:00 45 GL", "08:00:00 1 UR"}));
+    EXPECT_EQ(o.log, fu::generated("1001", 1, "KF"));
+}
+
 TEST(FollowUpReconcile, GivingWayWithoutTargetTimeCancelsNothing) {
     // KF demands a target time and Monday has none: the GL booking would give
     // way, but the generation refuses, so GL keeps its function.
@@ -215,6 +229,41 @@ TEST(FollowUpReconcile, AccountingDayCursorFailuresStillGenerate) {
         EXPECT_EQ(batch.accBookings("1001"), (Bookings{"00:00:00 1 KF", "08:00:00 1 UR"}));
         EXPECT_EQ(o.log, c.log + fu::generated("1001", 1, "KF"));
     }
+}
+
+// A second (and third) run on the same night meets the follow-ups of the
+// first like any other booking of the day: the follow-up type's FcdGpu
+// decides. 0 keeps the first one, 1 cancels and replaces it (the third run
+// meets the second's cancellation and deletes it), 2 leaves it out of the
+// decision, so the new insert meets its key; the day is listed again.
+TEST(FollowUpReconcile, RerunsOfTheSameNight) {
+    fu::Batch batch;
+    batch.load(
+        type({.num = "KR", .flg = "KF"}) + type({.num = "KF"}) + type({.num = "XR", .flg = "XF"}) +
+        type({.num = "XF", .gpu = 1}) + type({.num = "YR", .flg = "YF"}) +
+        type({.num = "YF", .gpu = 2}) + fu::sickSinceFriday("1001") +
+        fu::day("1002", "20260306", "XR") + booking("1002", "20260306", "00:00:00", 1, "XR") +
+        fu::accDay("1002") + fu::rule("1002") + fu::day("1003", "20260306", "YR") +
+        booking("1003", "20260306", "00:00:00", 1, "YR") + fu::accDay("1003") + fu::rule("1003"));
+    fu::Outcome first = batch.run();
+    EXPECT_EQ(first.tgb, fu::tgbLine("1001") + fu::tgbLine("1002") + fu::tgbLine("1003"));
+
+    std::filesystem::remove(batch.work().file("kelbor.log"));
+    fu::Outcome second = batch.run();
+    EXPECT_EQ(second.log, fu::prevails("1001", "KF") + fu::generated("1002", 1, "XF") +
+                              fu::inserted("1003", 1, "YF", 2627) + fu::updated("1003"));
+    EXPECT_EQ(second.tgb, fu::tgbLine("1002") + fu::tgbLine("1003"));
+
+    std::filesystem::remove(batch.work().file("kelbor.log"));
+    fu::Outcome third = batch.run();
+    EXPECT_EQ(third.log, fu::prevails("1001", "KF") +
+                             "Info: BchSatz(Storno) gel\xF6"
+                             "scht RC:0 Pnr:1002 Tag:20260309 Fcd:XF Fkt:45 \n" +
+                             fu::generated("1002", 1, "XF") + fu::inserted("1003", 1, "YF", 2627) +
+                             fu::updated("1003"));
+    EXPECT_EQ(batch.accBookings("1001"), (Bookings{"00:00:00 1 KF"}));
+    EXPECT_EQ(batch.accBookings("1002"), (Bookings{"00:00:00 1 XF", "00:00:00 45 XF"}));
+    EXPECT_EQ(batch.accBookings("1003"), (Bookings{"00:00:00 1 YF"}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The search for the last message day, seen through whole runs: which
 // earlier day (if any) is carried forward onto the accounting day.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,51 @@ TEST(FollowUpSearch, WhichEarlierDayIsCarriedForward) {
         fu::Outcome o = batch.run();
         EXPECT_EQ(batch.accBookings("1001"), c.accDay);
         EXPECT_EQ(o.tgb, c.accDay.empty() ? "" : fu::tgbLine("1001"));
+    }
+}
+
+// A statement of the search that fails for Friday, the newest message day,
+// must not let an older absence be carried forward in its place: the search
+// ends without a find, logged once, and the next person is searched as usual.
+TEST(FollowUpSearch, FailedStatementNeverSkipsADay) {
+    // 1001 had an accident three weeks ago (UF follows itself); 1002 was
+    // sick on Friday (XR, followed by XF).
+    const std::string common =
+        searchTypes() + type({.num = "UF", .flg = "UF"}) + dayMessage("20260213", "UF") +
+        fu::accDay("1001") + fu::rule("1001") + day("1002", "20260306", "XR") +
+        booking("1002", "20260306", "00:00:00", 1, "XR") + fu::accDay("1002") + fu::rule("1002");
+    const std::string sickFriday = dayMessage("20260306", "KR");
+    const std::string doctorFriday =
+        day("1001", "20260306") + booking("1001", "20260306", "15:00:00", 24, "AR");
+    const struct {
+        const char* name;
+        std::string friday;
+        std::map<std::string, std::string> faults;
+    } cases[] = {
+        {"day-message count, deadlock victim",
+         sickFriday,
+         {{"FailOn", "'1001' AND BchVon = CONVERT(Datetime, '20260306', 112) AND BchFkt = 1"},
+          {"FailNative", "1205"}}},
+        {"message-type lookup of Friday's type",
+         sickFriday,
+         {{"FailFetchOn", "FcdFlg FROM QRV.Qrv131Fcd WHERE FcdNum = 'KR'"}}},
+        {"hourly count of Friday",
+         doctorFriday,
+         {{"FailOn",
+           "'1001' AND (CONVERT(char(10), BchVon, 120) + ' ' + CONVERT(char(8), "
+           "BchUhr, 114)) >= '2026-03-06"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fu::Batch batch;
+        batch.load(common + c.friday);
+        batch.arm(c.faults);
+        fu::Outcome o = batch.run();
+        EXPECT_EQ(batch.accBookings("1001"), std::vector<std::string>{});
+        EXPECT_EQ(batch.accBookings("1002"), std::vector<std::string>{"00:00:00 1 XF"});
+        EXPECT_EQ(o.log, "Fehler(Search): letzten Meldungstag lesen RC:-1 Pnr:1001 Tag:20260309\n" +
+                             fu::generated("1002", 1, "XF"));
+        EXPECT_EQ(o.tgb, fu::tgbLine("1002"));
     }
 }
 

@@ -56,6 +56,35 @@ TEST(Security, PasswordAppearsInNoLogConsoleOrTrace) {
     EXPECT_EQ(batch.accBookings("1001"), std::vector<std::string>{"00:00:00 1 KF"});
 }
 
+// An entry that answers every request, standing first, gives login and
+// data source the password's value; the failed connection's line must not
+// show it under their names either.
+TEST(Security, LoginOrDataSourceThatEqualsThePasswordIsMasked) {
+    const std::string pw = "S3cret-Pw!";
+    kt::RunResult enc = kt::runProgram({kt::configBinary(), "encipher"}, "", {}, pw + "\n");
+    const std::string hex = enc.out.substr(0, enc.out.find('\n'));
+    const struct {
+        const char* name;
+        std::string first;
+    } cases[] = {
+        {"password entry numbered 0", "h;s;x\n0;PASS;" + hex + "\n"},
+        {"password entry under a header without two \";\"", "kelbor\n2;PASS;" + hex + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kt::TempDir dir;
+        kt::writeFile(dir.file("kelbor.ini"),
+                      c.first + "h;s;x\n1;LOGIN;" + hex + "\nh;s;x\n4;SCHEMA;" + hex + "\n");
+        kt::RunResult r = kt::runProgram({kt::kelborBinary(), "kelbor.ini", "XXX", "D"}, dir.path(),
+                                         {{"KELBOR_DBG", "1"}});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(fu::withoutTimeStamp(kt::readFile(dir.file("kelbor.log"))),
+                  "Fehler(DB-Connect)! RC:-1 Name:*** Pwd:*** Net:***\n");
+        EXPECT_FALSE(contains(r.out, pw)) << r.out;
+        EXPECT_FALSE(contains(r.err, pw)) << r.err;
+    }
+}
+
 TEST(Security, ConfigurationFileIsPrivateWhateverTheUmask) {
     kt::TempDir dir;
     const std::string ini = dir.file("kelbor.ini");

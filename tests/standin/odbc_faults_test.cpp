@@ -65,6 +65,27 @@ TEST(StandinFaults, FailFetchOnBreaksOffAfterFailFetchAfterRows) {
     EXPECT_EQ(other.rest().size(), 3u);
 }
 
+TEST(StandinFaults, InfoOnSucceedsWithOneInformationalRecord) {
+    kt::StandinDb db(std::map<std::string, std::string>{{"InfoOn", "set v"}});
+    db.exec(fixture);
+    st::Client client;
+    ASSERT_EQ(client.connect(db.dsn()), SQL_SUCCESS);
+    st::Statement update(client);
+    ASSERT_EQ(update.exec("UPDATE T SET V = 'i' WHERE K = 2"), SQL_SUCCESS_WITH_INFO);
+    ASSERT_EQ(update.diags().size(), 1u);
+    EXPECT_EQ(update.diags()[0].state, "01000");
+    EXPECT_EQ(update.diags()[0].native, 0);
+    EXPECT_EQ(db.scalar("SELECT V FROM T WHERE K = 2"), "i");
+    // A statement that matches nothing keeps its SQL_NO_DATA; one that
+    // fails stays an error; others are untouched.
+    st::Statement none(client);
+    EXPECT_EQ(none.exec("UPDATE T SET V = 'i' WHERE K = 99"), SQL_NO_DATA);
+    st::Statement failing(client);
+    EXPECT_EQ(failing.exec("UPDATE T SET V = 'abcdefghijklmnopqrstuvwxyz' WHERE K = 1"), SQL_ERROR);
+    st::Statement other(client);
+    EXPECT_EQ(other.exec("SELECT K FROM T"), SQL_SUCCESS);
+}
+
 TEST(StandinFaults, TraceGetsOneLinePerStatementWithResultAndTime) {
     kt::TempDir dir;
     std::string trace = dir.file("trace.log");

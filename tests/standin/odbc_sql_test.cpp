@@ -231,6 +231,11 @@ TEST_F(StandinSql, SessionBehavesLikeTheServer) {
         {"SELECT N + V FROM QRV.T",
          "E245/22018 Conversion failed when converting the varchar value 'x1' to data type int."},
         {"SELECT 1 + 'zwei'", "E245/22018"},
+        // A NULL folded from constants stays NULL through further arithmetic.
+        {"SELECT 4 + 4 * NULL, -(2 * NULL), 1 - NULL * 3", "NULL|NULL|NULL"},
+        // Nesting within the server's limits works; beyond them it is refused.
+        {"SELECT " + std::string(50, '(') + "1" + std::string(50, ')'), "1"},
+        {"SELECT " + std::string(200, '(') + "1" + std::string(200, ')'), "E191/42000"},
         {"SELECT N / 0 FROM QRV.T", "E8134/22012"},
         {"SELECT 4444444444 * 44444444444444444", "E8115/22003"},
         {"DELETE FROM QRV.T", "n=2"},

@@ -56,10 +56,20 @@ TEST_F(ConfigReader, LineEndsAndOddLines) {
     EXPECT_EQ(read("[kelbor];KELBOR;x\r\n1;LOGIN;" + hexOf("sa") + "\r\n", "LOGIN"), "sa");
     // A last line without a partner is ignored, whatever it holds.
     EXPECT_EQ(read(login + "2;PASS;" + hexOf("pw") + "\n", "PASS"), "");
-    // Lines of any length are read whole, so the pairing holds after them.
+    // A pair with a line beyond its limit (header 199 bytes, data 399, the
+    // line feed included) is never selected, and the pairing holds after it.
     std::string longHeader = std::string(5000, 'h') + ";KELBOR;" + std::string(5000, 'h');
-    std::string longData = "9;" + std::string(3000, 'K') + ";" + std::string(3000, 'A');
+    std::string longData = "0;" + std::string(3000, 'K') + ";" + std::string(3000, 'A');
     EXPECT_EQ(read(longHeader + "\n" + longData + "\n" + pair("2", "PASS", "pw"), "PASS"), "pw");
+    const std::string hex = hexOf("first");
+    auto numberZero = [&](std::size_t headerBytes, std::size_t dataBytes) {
+        std::string header = "h;S;" + std::string(headerBytes - 5, 'x') + "\n";
+        std::string data = "0;" + std::string(dataBytes - 4 - hex.size(), 'K') + ";" + hex + "\n";
+        return header + data + pair("2", "PASS", "pw");
+    };
+    EXPECT_EQ(read(numberZero(199, 399), "PASS"), "first");
+    EXPECT_EQ(read(numberZero(200, 399), "PASS"), "pw");
+    EXPECT_EQ(read(numberZero(199, 400), "PASS"), "pw");
     EXPECT_EQ(read("", "LOGIN"), "");
 }
 

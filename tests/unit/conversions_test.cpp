@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "db/statement.h"
+#include "db/conversions.h"
 #include "db/statement_patterns.h"
 
 namespace {

@@ -1,16 +1,13 @@
-// Statement patterns and date/time text conversions shared by every
-// statement of the system.
-//
-// Owns statementText (the one buffer every SQL text is formatted into just
-// before it runs) and columnIndicator (the length/indicator passed to every
-// SQLBindCol). The cursor, lookup and write patterns live here once; the
-// table modules only supply their SQL text and column tables.
+// Conversions between the database's date and time texts and the compact
+// forms of the records (yyyymmdd, hhmmss), and the bounded text copies the
+// fetched columns go through. No state.
 #pragma once
 
-#include <sql.h>
-#include <sqlext.h>
-
 #include <cstddef>
+
+// Copies value into a text field of fieldSize bytes, cut at fieldSize-1
+// characters, the rest of the field zeroed.
+void storeText(char* field, std::size_t fieldSize, const char* value);
 
 // Converts a database text form into a compact form. Code "Z": hh:mm:ss ->
 // hhmmss. Any other code writes an empty text. src and dst may be the same

@@ -1,23 +1,23 @@
-// Statement patterns and date/time text conversions.
-//
-// Owns statementText, columnIndicator and the quoting state of
-// formatStatement. Every SQL text is formatted here just before it runs;
-// the cursor, lookup and write patterns are the only places in the program
-// that allocate, execute, fetch and free statement handles, so return codes
-// and diagnostics are handled the same way for every statement.
-#include "db/statement.h"
+// The statement patterns: formatting, quoting, and the cursor, lookup and
+// write patterns, the only places in the program that allocate, execute,
+// fetch and free statement handles, so return codes and diagnostics are
+// handled the same way for every statement.
+#include "db/statement_patterns.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "db/connection.h"
-#include "db/statement_patterns.h"
+#include "db/conversions.h"
 
 constinit FixedText<kStatementCapacity> statementText{};
-constinit SQLLEN columnIndicator = -1;
 
 namespace {
+
+// Passed to every SQLBindCol and never read: NULL and empty are not told
+// apart, a NULL column simply leaves its cleared buffer as it was.
+constinit SQLLEN columnIndicator = -1;
 
 // Set by sqlQuoted when a value did not fit its QuotedValue; the next
 // formatStatement refuses to build its statement and clears it.
@@ -49,12 +49,8 @@ struct ColumnBuffers {
     SQLINTEGER number[kMaxColumns];
 };
 
-bool succeeded(SQLRETURN rc) {
-    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
-}
-
 int allocateStatement(SQLHSTMT& handle) {
-    if (SQLAllocHandle(SQL_HANDLE_STMT, connHandle, &handle) == SQL_ERROR) return -1;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connHandle, &handle))) return -1;
     return 0;
 }
 
@@ -84,14 +80,6 @@ void bindColumns(SQLHSTMT handle, std::span<const ColumnSpec> columns, ColumnBuf
                                                   : static_cast<SQLPOINTER>(buffers.text[i]);
         SQLBindCol(handle, c.number, c.cType, target, c.bufferLength, &columnIndicator);
     }
-}
-
-// Bounded copy into a text field of fieldSize bytes, always terminated.
-void storeText(char* field, std::size_t fieldSize, const char* value) {
-    if (fieldSize == 0) return;
-    std::size_t n = 0;
-    for (; n + 1 < fieldSize && value[n] != '\0'; ++n) field[n] = value[n];
-    std::memset(field + n, 0, fieldSize - n);
 }
 
 // Copies the fetched columns into the record's fields.
@@ -165,7 +153,7 @@ int openCursor(SQLHSTMT& cursor) {
     SQLRETURN rc = executeStatementText(cursor);
     if (rc == SQL_ERROR) return -1;
     guard.release();
-    return succeeded(rc) ? 0 : rc;
+    return SQL_SUCCEEDED(rc) ? 0 : rc;
 }
 
 int fetchCursor(SQLHSTMT& cursor, std::span<const ColumnSpec> columns, void* record) {
@@ -178,7 +166,7 @@ int fetchCursor(SQLHSTMT& cursor, std::span<const ColumnSpec> columns, void* rec
         closeCursor(cursor);
         return -1;
     }
-    if (!succeeded(rc)) return rc;
+    if (!SQL_SUCCEEDED(rc)) return rc;
     storeColumns(columns, buffers, record);
     return 0;
 }
@@ -198,7 +186,7 @@ int lookupRow(std::span<const ColumnSpec> columns, void* out, FetchFailure onFai
     ColumnBuffers buffers;
     bindColumns(handle, columns, buffers);
     SQLRETURN rc = SQLFetch(handle);
-    if (succeeded(rc)) {
+    if (SQL_SUCCEEDED(rc)) {
         storeColumns(columns, buffers, out);
         return 0;
     }
@@ -218,63 +206,8 @@ int executeWrite(ExecFailure onFailure) {
     StatementGuard guard(handle);
     SQLRETURN rc = executeStatementText(handle);
     if (rc == SQL_ERROR && onFailure == ExecFailure::NativeError) return nativeErrorOrFailure();
+    // An informational message (a trigger's PRINT, say) comes with a write
+    // that has done its work.
+    if (SQL_SUCCEEDED(rc)) return 0;
     return rc;
-}
-
-void fromDbText(const char* src, char* dst, std::size_t dstSize, const char* code) {
-    char work[30] = {};
-    char result[30] = {};
-    for (std::size_t i = 0; i + 1 < sizeof work && src[i] != '\0'; ++i) work[i] = src[i];
-    if (std::strcmp(code, "Z") == 0) {
-        // hh:mm:ss -> hhmmss; the separators are skipped whatever they hold.
-        result[0] = work[0];
-        result[1] = work[1];
-        result[2] = work[3];
-        result[3] = work[4];
-        for (std::size_t i = 0; i < 4; ++i) result[4 + i] = work[6 + i];
-    }
-    // result is built before dst is written, so src may be dst.
-    storeText(dst, dstSize, result);
-}
-
-namespace {
-
-// The character at position pos of text, or NUL when text ends before it,
-// so a short input yields a short output instead of a read past its end.
-char charAt(const char* text, std::size_t pos) {
-    for (std::size_t i = 0; i < pos; ++i) {
-        if (text[i] == '\0') return '\0';
-    }
-    return text[pos];
-}
-
-}  // namespace
-
-int toDbText(const char* date, const char* time, char* out, std::size_t outSize, const char* code) {
-    char work[20] = {};
-    std::size_t at = 0;
-    bool withDate = std::strcmp(code, "T") == 0;
-    if (!withDate && std::strcmp(code, "Z") != 0) return 1;
-    if (withDate) {
-        // yyyymmdd -> yyyy-mm-dd, then the blank before the time.
-        for (std::size_t i = 0; i < 8; ++i) {
-            if (i == 4 || i == 6) work[at++] = '-';
-            work[at++] = charAt(date, i);
-        }
-        work[at++] = ' ';
-    }
-    // hhmmss -> hh:mm:ss
-    for (std::size_t i = 0; i < 6; ++i) {
-        if (i == 2 || i == 4) work[at++] = ':';
-        work[at++] = charAt(time, i);
-    }
-    storeText(out, outSize, work);
-    return 0;
-}
-
-char* trimTrailingBlanks(char* text) {
-    std::size_t n = std::strlen(text);
-    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t' || text[n - 1] == '\n')) --n;
-    text[n] = '\0';
-    return text;
 }

@@ -1,0 +1,32 @@
+// The files the batch writes in its working directory, "kelbor.log" and
+// "kelbortgb".
+//
+// Neither is ever opened through a symbolic link, nor as anything but a
+// regular file: a link planted in the working directory must not make the
+// run truncate or append to another file of its user, and a FIFO or device
+// in a file's place must not hang it. No state.
+#pragma once
+
+#include <cstddef>
+
+enum class OutputMode {
+    kAppend,   // kept, written at its end
+    kReplace,  // emptied before the first write
+};
+
+// The error of a refused file that is not a regular one; every other error
+// is the errno value of the failed call.
+constexpr int kNotRegularFile = -1;
+
+// Opens name (created with mode 0666 less the umask when missing) for
+// writing. Returns the file descriptor, or -1 with error set: ELOOP for a
+// symbolic link, kNotRegularFile, ENXIO for a FIFO without a reader, or
+// the errno of the call that failed.
+int openOutputFile(const char* name, OutputMode mode, int& error);
+
+// A short German text for an error of openOutputFile, for the operator.
+const char* outputFileReason(int error);
+
+// Writes length bytes of text to fd, retrying after interruptions and
+// partial writes. Returns 0, or the errno value of the write that failed.
+int writeOutput(int fd, const char* text, std::size_t length);
