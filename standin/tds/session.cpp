@@ -234,8 +234,12 @@ class Session {
     bool prepare(const std::vector<Param>& params, bool run);
     bool executePrepared(const std::vector<Param>& params);
     bool unprepare(const std::vector<Param>& params);
-    // The tokens of one statement run inside a procedure, up to its DONEINPROC.
-    void writeProcResult(const Result& r, const std::string& sql);
+    // The tokens of one statement's outcome up to its DONE (of a batch) or
+    // DONEINPROC (with kDoneMore, inside a procedure). Returns false when the
+    // statement failed or its result broke off by an injected fetch fault.
+    bool writeResult(const Result& r, const std::string& sql, std::uint8_t doneToken,
+                     std::uint16_t more);
+    void writeFetchFault();
     bool refuseParameters();
     // RETURNSTATUS and the closing DONEPROC of an RPC.
     bool endProc(bool failed);
@@ -407,36 +411,7 @@ bool Session::batch(const Message& m) {
         return send();
     }
 
-    Result r = execute(sql);
-    writeDiags(r);
-    const std::uint16_t cmd = commandOf(sql);
-    if (r.status == Status::Error) {
-        out_.done(kDone, kDoneError, cmd, 0);
-        return send();
-    }
-    if (r.hasResultSet) {
-        out_.colMetadata(r.columns);
-        const std::int64_t limit = odbc::fetchFaultLimit(faults_, sql);
-        if (limit >= 0 && static_cast<std::size_t>(limit) < r.rows.size() + 1) {
-            // The result breaks off after the rows the fault lets through.
-            const std::size_t n =
-                std::min<std::size_t>(static_cast<std::size_t>(limit), r.rows.size());
-            writeRows(r, 0, n);
-            const Diag d = odbc::injectedDiag(
-                faults_, "fetch of a statement containing '" + faults_.failFetchOn + "'");
-            out_.message(d.native, 1, std::max<std::uint8_t>(severityOf(d.native), 11), d.message);
-            out_.done(kDone, kDoneError | kDoneCount, kCmdSelect, n);
-            return send();
-        }
-        writeRows(r, 0, r.rows.size());
-        out_.done(kDone, kDoneCount, kCmdSelect, r.rows.size());
-        return send();
-    }
-    if (r.rowCount >= 0) {
-        out_.done(kDone, kDoneCount, cmd, static_cast<std::uint64_t>(r.rowCount));
-        return send();
-    }
-    out_.done(kDone, kDoneFinal, cmd, 0);
+    writeResult(execute(sql), sql, kDone, 0);
     return send();
 }
 
@@ -514,9 +489,7 @@ bool Session::cursorFetch(const std::vector<Param>& params) {
     writeRows(c.result, c.next, n);
     c.next += n;
     if (broken) {
-        const Diag d = odbc::injectedDiag(
-            faults_, "fetch of a statement containing '" + faults_.failFetchOn + "'");
-        out_.message(d.native, 1, std::max<std::uint8_t>(severityOf(d.native), 11), d.message);
+        writeFetchFault();
         out_.done(kDoneInProc, kDoneMore | kDoneError | kDoneCount, 0, n);
         return endProc(true);
     }
@@ -533,20 +506,41 @@ bool Session::cursorClose(const std::vector<Param>& params) {
     return endProc(false);
 }
 
-void Session::writeProcResult(const Result& r, const std::string& sql) {
+bool Session::writeResult(const Result& r, const std::string& sql, std::uint8_t doneToken,
+                          std::uint16_t more) {
     writeDiags(r);
+    const std::uint16_t cmd = commandOf(sql);
     if (r.status == Status::Error) {
-        out_.done(kDoneInProc, kDoneMore | kDoneError, 0, 0);
-    } else if (r.hasResultSet) {
-        out_.colMetadata(r.columns);
-        writeRows(r, 0, r.rows.size());
-        out_.done(kDoneInProc, kDoneMore | kDoneCount, kCmdSelect, r.rows.size());
-    } else if (r.rowCount >= 0) {
-        out_.done(kDoneInProc, kDoneMore | kDoneCount, commandOf(sql),
-                  static_cast<std::uint64_t>(r.rowCount));
-    } else {
-        out_.done(kDoneInProc, kDoneMore, 0, 0);
+        out_.done(doneToken, more | kDoneError, cmd, 0);
+        return false;
     }
+    if (r.hasResultSet) {
+        out_.colMetadata(r.columns);
+        const std::int64_t limit = odbc::fetchFaultLimit(faults_, sql);
+        if (limit >= 0 && static_cast<std::size_t>(limit) <= r.rows.size()) {
+            // The result breaks off after the rows the fault lets through.
+            const std::size_t n = static_cast<std::size_t>(limit);
+            writeRows(r, 0, n);
+            writeFetchFault();
+            out_.done(doneToken, more | kDoneError | kDoneCount, kCmdSelect, n);
+            return false;
+        }
+        writeRows(r, 0, r.rows.size());
+        out_.done(doneToken, more | kDoneCount, kCmdSelect, r.rows.size());
+        return true;
+    }
+    if (r.rowCount >= 0) {
+        out_.done(doneToken, more | kDoneCount, cmd, static_cast<std::uint64_t>(r.rowCount));
+        return true;
+    }
+    out_.done(doneToken, more, cmd, 0);
+    return true;
+}
+
+void Session::writeFetchFault() {
+    const Diag d = odbc::injectedDiag(
+        faults_, "fetch of a statement containing '" + faults_.failFetchOn + "'");
+    out_.message(d.native, 1, std::max<std::uint8_t>(severityOf(d.native), 11), d.message);
 }
 
 bool Session::refuseParameters() {
@@ -557,9 +551,7 @@ bool Session::refuseParameters() {
 bool Session::executeSql(const std::vector<Param>& params) {
     if (params.empty() || !params[0].isText || params[0].isNull) return false;
     if (params.size() > 2) return refuseParameters();
-    const Result r = execute(params[0].text);
-    writeProcResult(r, params[0].text);
-    return endProc(r.status == Status::Error);
+    return endProc(!writeResult(execute(params[0].text), params[0].text, kDoneInProc, kDoneMore));
 }
 
 bool Session::prepare(const std::vector<Param>& params, bool run) {
@@ -571,9 +563,7 @@ bool Session::prepare(const std::vector<Param>& params, bool run) {
     prepared_[handle] = sql;
     bool failed = false;
     if (run) {
-        const Result r = execute(sql);
-        writeProcResult(r, sql);
-        failed = r.status == Status::Error;
+        failed = !writeResult(execute(sql), sql, kDoneInProc, kDoneMore);
     }
     out_.returnStatus(failed ? 1 : 0);
     out_.returnInt(0, handle);
@@ -591,9 +581,7 @@ bool Session::executePrepared(const std::vector<Param>& params) {
     }
     if (params.size() > 1) return refuseParameters();
     const std::string sql = it->second;
-    const Result r = execute(sql);
-    writeProcResult(r, sql);
-    return endProc(r.status == Status::Error);
+    return endProc(!writeResult(execute(sql), sql, kDoneInProc, kDoneMore));
 }
 
 bool Session::unprepare(const std::vector<Param>& params) {
