@@ -59,6 +59,15 @@ Diag injectedDiag(const Faults& faults, std::string_view what) {
                 "Injected failure: " + std::string(what)};
 }
 
+bool statementGetsInfo(const Faults& faults, std::string_view sql) {
+    return containsNoCase(sql, faults.infoOn);
+}
+
+Diag injectedInfo(const Faults& faults) {
+    return Diag{"01000", 0,
+                "Injected information: statement text contains '" + faults.infoOn + "'"};
+}
+
 void traceStatement(const Faults& faults, std::string_view sql, SQLRETURN rc, std::int64_t micros) {
     if (faults.tracePath.empty()) return;
     std::string line = std::to_string(rc) + "\t" + std::to_string(micros) + "\t";

@@ -20,6 +20,7 @@ struct Faults {
     std::int32_t failNative = 50000;
     std::string failFetchOn;  // empty: no fetch fault
     std::int64_t failFetchAfter = 0;
+    std::string infoOn;             // empty: no injected information
     std::string tracePath;          // empty: no trace
     std::int64_t failOnPassed = 0;  // statements matching failOn that succeeded so far
 };
@@ -34,6 +35,10 @@ std::int64_t fetchFaultLimit(const Faults& faults, std::string_view sql);
 // The record an injected fault reports, shaped like the server's own error
 // for the configured native number.
 Diag injectedDiag(const Faults& faults, std::string_view what);
+// True when sql contains InfoOn: the statement succeeds with one extra
+// information record, injectedInfo().
+bool statementGetsInfo(const Faults& faults, std::string_view sql);
+Diag injectedInfo(const Faults& faults);
 // Appends "<rc>\t<microseconds>\t<statement>" to the trace file, if any.
 void traceStatement(const Faults& faults, std::string_view sql, SQLRETURN rc, std::int64_t micros);
 
