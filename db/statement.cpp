@@ -218,6 +218,14 @@ int executeWrite(ExecFailure onFailure) {
     StatementGuard guard(handle);
     SQLRETURN rc = executeStatementText(handle);
     if (rc == SQL_ERROR && onFailure == ExecFailure::NativeError) return nativeErrorOrFailure();
+    // Callers take SQL_NO_DATA as "no row matched", which is how Microsoft's
+    // driver reports a searched UPDATE or DELETE that changed nothing.
+    // FreeTDS says SQL_SUCCESS with a row count of 0 instead; the count
+    // makes both drivers give the same result.
+    if (rc == SQL_SUCCESS) {
+        SQLLEN rows = -1;
+        if (SQLRowCount(handle, &rows) == SQL_SUCCESS && rows == 0) return SQL_NO_DATA;
+    }
     return rc;
 }
 

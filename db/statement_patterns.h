@@ -135,6 +135,7 @@ int nativeErrorOrFailure();
 
 // Write statement: executes statementText on a local handle, no attributes.
 // Returns -1 when the allocation failed; the execution's code (0, 1,
-// SQL_NO_DATA when an UPDATE or DELETE matched nothing); after a failed
+// SQL_NO_DATA when an UPDATE or DELETE matched nothing, also from a driver
+// that reports that as SQL_SUCCESS with row count 0); after a failed
 // execution diagRecord is filled and the result is as onFailure says.
 int executeWrite(ExecFailure onFailure = ExecFailure::PassCode);
