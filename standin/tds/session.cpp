@@ -13,6 +13,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "standin/tds/wire.h"
 
@@ -216,6 +217,9 @@ class Session {
     // False when the login is refused or malformed (the connection ends).
     bool login(const Message& m);
     bool send();
+    void count(std::atomic<std::int64_t> RequestCounts::*kind) {
+        if (settings_.counts != nullptr) ++(settings_.counts->*kind);
+    }
     bool batch(const Message& m);
     bool rpc(const Message& m);
     bool transactionRequest(const Message& m);
@@ -258,6 +262,8 @@ class Session {
 };
 
 bool Session::send() {
+    if (settings_.latencyMicros > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(settings_.latencyMicros));
     const bool ok = writeMessage(fd_, kReply, out_.bytes(), packetSize_);
     out_.clear();
     return ok;
@@ -616,6 +622,11 @@ bool Session::rpc(const Message& m) {
         if (!readParam(in, &p)) return false;
         params.push_back(std::move(p));
     }
+    count(procId == kCursorOpen     ? &RequestCounts::cursorOpens
+          : procId == kCursorFetch  ? &RequestCounts::cursorFetches
+          : procId == kCursorOption ? &RequestCounts::cursorOptions
+          : procId == kCursorClose  ? &RequestCounts::cursorCloses
+                                    : &RequestCounts::otherRpcs);
     switch (procId) {
         case kCursorOpen:
             return cursorOpen(params);
@@ -688,20 +699,29 @@ void Session::run() {
     Message m;
     if (readMessage(fd_, &m) != ReadResult::Ok || m.type != kPrelogin || !prelogin(m)) return;
     if (readMessage(fd_, &m) != ReadResult::Ok || m.type != kLogin7 || !login(m)) return;
+    count(&RequestCounts::logins);
+    std::int64_t requests = 0;
     for (;;) {
         if (readMessage(fd_, &m) != ReadResult::Ok) return;
+        if (m.type == kSqlBatch || m.type == kRpc) {
+            if (settings_.dropAfter >= 0 && requests >= settings_.dropAfter) return;
+            ++requests;
+        }
         bool ok = false;
         switch (m.type) {
             case kSqlBatch:
+                count(&RequestCounts::batches);
                 ok = batch(m);
                 break;
             case kRpc:
                 ok = rpc(m);
                 break;
             case kTransactionManager:
+                count(&RequestCounts::transactions);
                 ok = transactionRequest(m);
                 break;
             case kAttention:
+                count(&RequestCounts::attentions);
                 // Every reply is complete before the next request is read, so
                 // there is nothing left to cancel; the client still waits for
                 // the acknowledgement.

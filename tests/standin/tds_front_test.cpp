@@ -178,7 +178,7 @@ TEST_F(TdsFront, MalformedOrOversizedRequestsCloseOnlyTheirConnection) {
         RawSocket s(port);
         ASSERT_TRUE(s.send(packet(18, 1, 8 + 6, 6)));
         auto login = packet(16, 1, 8 + 94, 94);
-        for (std::size_t i = 8 + 36; i < 8 + 94; i += 4) {
+        for (std::size_t i = 8 + 36; i + 3 < login.size(); i += 4) {
             login[i] = 0xF0;  // offset 0x7FF0, length 0x7F7F characters
             login[i + 1] = 0x7F;
             login[i + 2] = 0x7F;
