@@ -40,7 +40,7 @@ const char kUsage[] =
     "usage: standin-tds --database FILE [--port N] [--server-time 'yyyy-mm-dd hh:mm:ss']\n"
     "       [--user U --password P] [--fail-on TEXT] [--fail-after N] [--fail-native N]\n"
     "       [--fail-fetch-on TEXT] [--fail-fetch-after N] [--info-on TEXT] [--trace FILE]\n"
-    "       [--drop-after N] [--latency-us N]\n";
+    "       [--drop-after N] [--latency-us N] [--request-log FILE]\n";
 
 bool wholeNumber(const char* text, long long low, long long high, long long* out) {
     char* end = nullptr;
@@ -101,6 +101,8 @@ bool parseOptions(int argc, char** argv, standin::tds::ServerSettings* settings,
         } else if (option == "--latency-us") {
             if (!number(0, 10'000'000)) return false;
             settings->latencyMicros = n;
+        } else if (option == "--request-log") {
+            settings->requestLogPath = value;
         } else if (option == "--trace") {
             faults.tracePath = value;
         } else {

@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "standin/tds/wire.h"
@@ -217,6 +219,12 @@ class Session {
     // False when the login is refused or malformed (the connection ends).
     bool login(const Message& m);
     bool send();
+    void log(std::string_view kind, std::string_view detail) {
+        if (settings_.requestLogPath.empty()) return;
+        const bool numbered = kind != "attention" && kind != "transaction";
+        logRequest(settings_.requestLogPath, numbered ? std::to_string(requests_) : "-", kind,
+                   detail);
+    }
     void count(std::atomic<std::int64_t> RequestCounts::*kind) {
         if (settings_.counts != nullptr) ++(settings_.counts->*kind);
     }
@@ -258,6 +266,7 @@ class Session {
     std::int32_t nextCursor_ = 180150001;
     std::map<std::int32_t, std::string> prepared_;  // sp_prepare handles and their texts
     std::int32_t nextPrepared_ = 1;
+    std::int64_t requests_ = 0;  // batches and RPCs received
     Writer out_;
 };
 
@@ -401,6 +410,7 @@ bool Session::batch(const Message& m) {
     Reader in(m.data);
     std::string sql;
     if (!skipAllHeaders(in) || !in.ucs2(in.left() / 2, &sql)) return false;
+    log("batch", sql);
 
     // Autocommit is a session setting the client changes by statement.
     const std::string compact = [&] {
@@ -484,8 +494,11 @@ bool Session::cursorFetch(const std::vector<Param>& params) {
     }
     rows = std::max<std::int64_t>(rows, 1);
     std::size_t n = std::min(static_cast<std::size_t>(rows), c.result.rows.size() - c.next);
+    // The fault counts fetches, not rows: asking past the last row still
+    // breaks off once the rows it lets through are out.
     bool broken = false;
-    if (c.failFetchAfter >= 0 && c.next + n > static_cast<std::size_t>(c.failFetchAfter)) {
+    const std::size_t asked = c.next + static_cast<std::size_t>(rows);
+    if (c.failFetchAfter >= 0 && asked > static_cast<std::size_t>(c.failFetchAfter)) {
         n = static_cast<std::size_t>(c.failFetchAfter) > c.next
                 ? static_cast<std::size_t>(c.failFetchAfter) - c.next
                 : 0;
@@ -622,6 +635,31 @@ bool Session::rpc(const Message& m) {
         if (!readParam(in, &p)) return false;
         params.push_back(std::move(p));
     }
+    static const char* const names[] = {"#0",
+                                        "sp_cursor",
+                                        "sp_cursoropen",
+                                        "sp_cursorprepare",
+                                        "sp_cursorexecute",
+                                        "sp_cursorprepexec",
+                                        "sp_cursorunprepare",
+                                        "sp_cursorfetch",
+                                        "sp_cursoroption",
+                                        "sp_cursorclose",
+                                        "sp_executesql",
+                                        "sp_prepare",
+                                        "sp_execute",
+                                        "sp_prepexec",
+                                        "sp_prepexecrpc",
+                                        "sp_unprepare"};
+    const std::string kind = !name.empty() ? name
+                             : procId < 16 ? names[procId]
+                                           : "#" + std::to_string(procId);
+    std::string detail;
+    for (const Param& p : params) {
+        if (!detail.empty()) detail += " ";
+        detail += p.isNull ? "NULL" : p.isText ? p.text : std::to_string(p.number);
+    }
+    log(kind, detail);
     count(procId == kCursorOpen     ? &RequestCounts::cursorOpens
           : procId == kCursorFetch  ? &RequestCounts::cursorFetches
           : procId == kCursorOption ? &RequestCounts::cursorOptions
@@ -700,12 +738,15 @@ void Session::run() {
     if (readMessage(fd_, &m) != ReadResult::Ok || m.type != kPrelogin || !prelogin(m)) return;
     if (readMessage(fd_, &m) != ReadResult::Ok || m.type != kLogin7 || !login(m)) return;
     count(&RequestCounts::logins);
-    std::int64_t requests = 0;
     for (;;) {
         if (readMessage(fd_, &m) != ReadResult::Ok) return;
         if (m.type == kSqlBatch || m.type == kRpc) {
-            if (settings_.dropAfter >= 0 && requests >= settings_.dropAfter) return;
-            ++requests;
+            if (settings_.dropAfter >= 0 && requests_ >= settings_.dropAfter) return;
+            ++requests_;
+        } else if (m.type == kAttention) {
+            log("attention", "");
+        } else if (m.type == kTransactionManager) {
+            log("transaction", "");
         }
         bool ok = false;
         switch (m.type) {
@@ -737,6 +778,19 @@ void Session::run() {
 }
 
 }  // namespace
+
+void logRequest(const std::string& path, const std::string& number, std::string_view kind,
+                std::string_view detail) {
+    static std::mutex mutex;
+    std::string line = number + "\t" + std::string(kind) + "\t";
+    for (char c : detail) line.push_back(c == '\n' || c == '\r' || c == '\t' ? ' ' : c);
+    line.push_back('\n');
+    std::lock_guard<std::mutex> lock(mutex);
+    if (std::FILE* f = std::fopen(path.c_str(), "a")) {
+        std::fwrite(line.data(), 1, line.size(), f);
+        std::fclose(f);
+    }
+}
 
 void serveConnection(int fd, const ServerSettings& settings) {
     Session session(fd, settings);

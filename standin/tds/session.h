@@ -40,7 +40,17 @@ struct ServerSettings {
     std::int64_t dropAfter = -1;
     std::int64_t latencyMicros = 0;   // waited before every reply, as a network round trip
     RequestCounts* counts = nullptr;  // counted into when set
+    // A file to which every request is appended as one line (see RequestLog).
+    std::string requestLogPath;
 };
+
+// "<n>\t<kind>\t<detail>": n numbers the connection's batches and RPCs as
+// --drop-after counts them ("-" for attentions and transaction requests);
+// kind is "batch", the procedure's name, "attention" or "transaction"; detail
+// the statement text (line breaks and tabs as blanks) or the cursor handle.
+// Lines of concurrent sessions are appended whole, one at a time.
+void logRequest(const std::string& path, const std::string& number, std::string_view kind,
+                std::string_view detail);
 
 // Serves the connection on fd until the client leaves, the stream is
 // malformed or the socket is shut down. Does not close fd.
