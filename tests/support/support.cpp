@@ -358,9 +358,9 @@ void StandinDb::writeSection() {
 
 std::string StandinDb::helperConnection() const {
     if (!helperServer_) return dsn_;
-    std::string text;
+    std::string text = "DRIVER=FreeTDS;";
     for (const auto& [k, v] : freeTdsDataSource(helperServer_->port()))
-        text += (k == "Driver" ? "DRIVER" : k) + "=" + v + ";";
+        if (k != "Driver") text += k + "=" + v + ";";
     return text + "UID=" + kTestLogin + ";PWD=" + kTestPassword + ";";
 }
 
