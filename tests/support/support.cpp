@@ -323,8 +323,9 @@ StandinDb::StandinDb(const std::map<std::string, std::string>& keys) : keys_(key
     helperServer_ = server_;
 }
 
-StandinDb::StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys)
-    : keys_(keys) {
+StandinDb::StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys,
+                     Route via)
+    : keys_(keys), route_(via) {
     iniDir();
     dsn_ = "kt" + std::to_string(getpid()) + "_" + std::to_string(++dsnCounter);
     dbFile_ = sameFileAs.dbFile_;
@@ -344,7 +345,7 @@ void StandinDb::setKeys(const std::map<std::string, std::string>& keys) {
 
 void StandinDb::writeSection() {
     std::map<std::string, std::string> section;
-    if (route() == Route::FreeTds) {
+    if (route_ == Route::FreeTds) {
         server_ = std::make_shared<TdsServer>(dbFile_, keys_);
         section = freeTdsDataSource(server_->port());
     } else {
