@@ -5,7 +5,8 @@
 // The main thread parses the options, listens, and accepts; every
 // connection gets a thread and a session of its own. SIGTERM and SIGINT wake
 // the main thread through a pipe: it stops accepting, shuts the open
-// connections down, waits for their threads and exits with 0.
+// connections down, waits for their threads, writes the requests it answered
+// (by kind) as one line to stderr and exits with 0.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -38,7 +39,8 @@ void onSignal(int) {
 const char kUsage[] =
     "usage: standin-tds --database FILE [--port N] [--server-time 'yyyy-mm-dd hh:mm:ss']\n"
     "       [--user U --password P] [--fail-on TEXT] [--fail-after N] [--fail-native N]\n"
-    "       [--fail-fetch-on TEXT] [--fail-fetch-after N] [--info-on TEXT] [--trace FILE]\n";
+    "       [--fail-fetch-on TEXT] [--fail-fetch-after N] [--info-on TEXT] [--trace FILE]\n"
+    "       [--drop-after N] [--latency-us N]\n";
 
 bool wholeNumber(const char* text, long long low, long long high, long long* out) {
     char* end = nullptr;
@@ -93,6 +95,12 @@ bool parseOptions(int argc, char** argv, standin::tds::ServerSettings* settings,
             faults.failFetchAfter = n;
         } else if (option == "--info-on") {
             faults.infoOn = value;
+        } else if (option == "--drop-after") {
+            if (!number(0, INT64_MAX)) return false;
+            settings->dropAfter = n;
+        } else if (option == "--latency-us") {
+            if (!number(0, 10'000'000)) return false;
+            settings->latencyMicros = n;
         } else if (option == "--trace") {
             faults.tracePath = value;
         } else {
@@ -122,6 +130,8 @@ struct Connection {
 
 int main(int argc, char** argv) {
     standin::tds::ServerSettings settings;
+    standin::tds::RequestCounts counts;
+    settings.counts = &counts;
     int port = 0;
     if (!parseOptions(argc, argv, &settings, &port)) return 2;
 
@@ -200,5 +210,15 @@ int main(int argc, char** argv) {
         }
     }
     for (Connection& c : connections) c.thread.join();
+    const standin::tds::RequestCounts& n = counts;
+    std::fprintf(stderr,
+                 "standin-tds: answered %lld logins, %lld batches, %lld sp_cursoropen, "
+                 "%lld sp_cursorfetch, %lld sp_cursoroption, %lld sp_cursorclose, %lld other "
+                 "RPCs, %lld attentions, %lld transaction requests\n",
+                 static_cast<long long>(n.logins), static_cast<long long>(n.batches),
+                 static_cast<long long>(n.cursorOpens), static_cast<long long>(n.cursorFetches),
+                 static_cast<long long>(n.cursorOptions), static_cast<long long>(n.cursorCloses),
+                 static_cast<long long>(n.otherRpcs), static_cast<long long>(n.attentions),
+                 static_cast<long long>(n.transactions));
     return 0;
 }

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "standin/tds/wire.h"
 
@@ -216,6 +217,9 @@ class Session {
     // False when the login is refused or malformed (the connection ends).
     bool login(const Message& m);
     bool send();
+    void count(std::atomic<std::int64_t> RequestCounts::*kind) {
+        if (settings_.counts != nullptr) ++(settings_.counts->*kind);
+    }
     bool batch(const Message& m);
     bool rpc(const Message& m);
     bool transactionRequest(const Message& m);
@@ -234,8 +238,12 @@ class Session {
     bool prepare(const std::vector<Param>& params, bool run);
     bool executePrepared(const std::vector<Param>& params);
     bool unprepare(const std::vector<Param>& params);
-    // The tokens of one statement run inside a procedure, up to its DONEINPROC.
-    void writeProcResult(const Result& r, const std::string& sql);
+    // The tokens of one statement's outcome up to its DONE (of a batch) or
+    // DONEINPROC (with kDoneMore, inside a procedure). Returns false when the
+    // statement failed or its result broke off by an injected fetch fault.
+    bool writeResult(const Result& r, const std::string& sql, std::uint8_t doneToken,
+                     std::uint16_t more);
+    void writeFetchFault();
     bool refuseParameters();
     // RETURNSTATUS and the closing DONEPROC of an RPC.
     bool endProc(bool failed);
@@ -254,6 +262,8 @@ class Session {
 };
 
 bool Session::send() {
+    if (settings_.latencyMicros > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(settings_.latencyMicros));
     const bool ok = writeMessage(fd_, kReply, out_.bytes(), packetSize_);
     out_.clear();
     return ok;
@@ -407,36 +417,7 @@ bool Session::batch(const Message& m) {
         return send();
     }
 
-    Result r = execute(sql);
-    writeDiags(r);
-    const std::uint16_t cmd = commandOf(sql);
-    if (r.status == Status::Error) {
-        out_.done(kDone, kDoneError, cmd, 0);
-        return send();
-    }
-    if (r.hasResultSet) {
-        out_.colMetadata(r.columns);
-        const std::int64_t limit = odbc::fetchFaultLimit(faults_, sql);
-        if (limit >= 0 && static_cast<std::size_t>(limit) < r.rows.size() + 1) {
-            // The result breaks off after the rows the fault lets through.
-            const std::size_t n =
-                std::min<std::size_t>(static_cast<std::size_t>(limit), r.rows.size());
-            writeRows(r, 0, n);
-            const Diag d = odbc::injectedDiag(
-                faults_, "fetch of a statement containing '" + faults_.failFetchOn + "'");
-            out_.message(d.native, 1, std::max<std::uint8_t>(severityOf(d.native), 11), d.message);
-            out_.done(kDone, kDoneError | kDoneCount, kCmdSelect, n);
-            return send();
-        }
-        writeRows(r, 0, r.rows.size());
-        out_.done(kDone, kDoneCount, kCmdSelect, r.rows.size());
-        return send();
-    }
-    if (r.rowCount >= 0) {
-        out_.done(kDone, kDoneCount, cmd, static_cast<std::uint64_t>(r.rowCount));
-        return send();
-    }
-    out_.done(kDone, kDoneFinal, cmd, 0);
+    writeResult(execute(sql), sql, kDone, 0);
     return send();
 }
 
@@ -514,9 +495,7 @@ bool Session::cursorFetch(const std::vector<Param>& params) {
     writeRows(c.result, c.next, n);
     c.next += n;
     if (broken) {
-        const Diag d = odbc::injectedDiag(
-            faults_, "fetch of a statement containing '" + faults_.failFetchOn + "'");
-        out_.message(d.native, 1, std::max<std::uint8_t>(severityOf(d.native), 11), d.message);
+        writeFetchFault();
         out_.done(kDoneInProc, kDoneMore | kDoneError | kDoneCount, 0, n);
         return endProc(true);
     }
@@ -533,20 +512,41 @@ bool Session::cursorClose(const std::vector<Param>& params) {
     return endProc(false);
 }
 
-void Session::writeProcResult(const Result& r, const std::string& sql) {
+bool Session::writeResult(const Result& r, const std::string& sql, std::uint8_t doneToken,
+                          std::uint16_t more) {
     writeDiags(r);
+    const std::uint16_t cmd = commandOf(sql);
     if (r.status == Status::Error) {
-        out_.done(kDoneInProc, kDoneMore | kDoneError, 0, 0);
-    } else if (r.hasResultSet) {
-        out_.colMetadata(r.columns);
-        writeRows(r, 0, r.rows.size());
-        out_.done(kDoneInProc, kDoneMore | kDoneCount, kCmdSelect, r.rows.size());
-    } else if (r.rowCount >= 0) {
-        out_.done(kDoneInProc, kDoneMore | kDoneCount, commandOf(sql),
-                  static_cast<std::uint64_t>(r.rowCount));
-    } else {
-        out_.done(kDoneInProc, kDoneMore, 0, 0);
+        out_.done(doneToken, more | kDoneError, cmd, 0);
+        return false;
     }
+    if (r.hasResultSet) {
+        out_.colMetadata(r.columns);
+        const std::int64_t limit = odbc::fetchFaultLimit(faults_, sql);
+        if (limit >= 0 && static_cast<std::size_t>(limit) <= r.rows.size()) {
+            // The result breaks off after the rows the fault lets through.
+            const std::size_t n = static_cast<std::size_t>(limit);
+            writeRows(r, 0, n);
+            writeFetchFault();
+            out_.done(doneToken, more | kDoneError | kDoneCount, kCmdSelect, n);
+            return false;
+        }
+        writeRows(r, 0, r.rows.size());
+        out_.done(doneToken, more | kDoneCount, kCmdSelect, r.rows.size());
+        return true;
+    }
+    if (r.rowCount >= 0) {
+        out_.done(doneToken, more | kDoneCount, cmd, static_cast<std::uint64_t>(r.rowCount));
+        return true;
+    }
+    out_.done(doneToken, more, cmd, 0);
+    return true;
+}
+
+void Session::writeFetchFault() {
+    const Diag d = odbc::injectedDiag(
+        faults_, "fetch of a statement containing '" + faults_.failFetchOn + "'");
+    out_.message(d.native, 1, std::max<std::uint8_t>(severityOf(d.native), 11), d.message);
 }
 
 bool Session::refuseParameters() {
@@ -557,9 +557,7 @@ bool Session::refuseParameters() {
 bool Session::executeSql(const std::vector<Param>& params) {
     if (params.empty() || !params[0].isText || params[0].isNull) return false;
     if (params.size() > 2) return refuseParameters();
-    const Result r = execute(params[0].text);
-    writeProcResult(r, params[0].text);
-    return endProc(r.status == Status::Error);
+    return endProc(!writeResult(execute(params[0].text), params[0].text, kDoneInProc, kDoneMore));
 }
 
 bool Session::prepare(const std::vector<Param>& params, bool run) {
@@ -571,9 +569,7 @@ bool Session::prepare(const std::vector<Param>& params, bool run) {
     prepared_[handle] = sql;
     bool failed = false;
     if (run) {
-        const Result r = execute(sql);
-        writeProcResult(r, sql);
-        failed = r.status == Status::Error;
+        failed = !writeResult(execute(sql), sql, kDoneInProc, kDoneMore);
     }
     out_.returnStatus(failed ? 1 : 0);
     out_.returnInt(0, handle);
@@ -591,9 +587,7 @@ bool Session::executePrepared(const std::vector<Param>& params) {
     }
     if (params.size() > 1) return refuseParameters();
     const std::string sql = it->second;
-    const Result r = execute(sql);
-    writeProcResult(r, sql);
-    return endProc(r.status == Status::Error);
+    return endProc(!writeResult(execute(sql), sql, kDoneInProc, kDoneMore));
 }
 
 bool Session::unprepare(const std::vector<Param>& params) {
@@ -628,6 +622,11 @@ bool Session::rpc(const Message& m) {
         if (!readParam(in, &p)) return false;
         params.push_back(std::move(p));
     }
+    count(procId == kCursorOpen     ? &RequestCounts::cursorOpens
+          : procId == kCursorFetch  ? &RequestCounts::cursorFetches
+          : procId == kCursorOption ? &RequestCounts::cursorOptions
+          : procId == kCursorClose  ? &RequestCounts::cursorCloses
+                                    : &RequestCounts::otherRpcs);
     switch (procId) {
         case kCursorOpen:
             return cursorOpen(params);
@@ -700,20 +699,29 @@ void Session::run() {
     Message m;
     if (readMessage(fd_, &m) != ReadResult::Ok || m.type != kPrelogin || !prelogin(m)) return;
     if (readMessage(fd_, &m) != ReadResult::Ok || m.type != kLogin7 || !login(m)) return;
+    count(&RequestCounts::logins);
+    std::int64_t requests = 0;
     for (;;) {
         if (readMessage(fd_, &m) != ReadResult::Ok) return;
+        if (m.type == kSqlBatch || m.type == kRpc) {
+            if (settings_.dropAfter >= 0 && requests >= settings_.dropAfter) return;
+            ++requests;
+        }
         bool ok = false;
         switch (m.type) {
             case kSqlBatch:
+                count(&RequestCounts::batches);
                 ok = batch(m);
                 break;
             case kRpc:
                 ok = rpc(m);
                 break;
             case kTransactionManager:
+                count(&RequestCounts::transactions);
                 ok = transactionRequest(m);
                 break;
             case kAttention:
+                count(&RequestCounts::attentions);
                 // Every reply is complete before the next request is read, so
                 // there is nothing left to cancel; the client still waits for
                 // the acknowledgement.

@@ -6,6 +6,7 @@
 // shares nothing with other sessions but the read-only server settings.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -14,12 +15,31 @@
 
 namespace standin::tds {
 
+// The requests the server answered, by kind, over all sessions: each one
+// is a round trip of the client's.
+struct RequestCounts {
+    std::atomic<std::int64_t> logins{0};  // pre-login and login: two round trips each
+    std::atomic<std::int64_t> batches{0};
+    std::atomic<std::int64_t> cursorOpens{0};
+    std::atomic<std::int64_t> cursorFetches{0};
+    std::atomic<std::int64_t> cursorOptions{0};
+    std::atomic<std::int64_t> cursorCloses{0};
+    std::atomic<std::int64_t> otherRpcs{0};  // prepare, execute, sp_executesql, unknown
+    std::atomic<std::int64_t> attentions{0};
+    std::atomic<std::int64_t> transactions{0};  // begin, commit, rollback requests
+};
+
 // What the command line configured; every session starts from a copy.
 struct ServerSettings {
     Options engine;
     std::string user;  // empty: any login is accepted
     std::string password;
     odbc::Faults faults;
+    // The connection is closed without a reply when it sends its batch or
+    // RPC number dropAfter + 1, as a broken link would end it; -1: never.
+    std::int64_t dropAfter = -1;
+    std::int64_t latencyMicros = 0;   // waited before every reply, as a network round trip
+    RequestCounts* counts = nullptr;  // counted into when set
 };
 
 // Serves the connection on fd until the client leaves, the stream is
