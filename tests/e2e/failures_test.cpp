@@ -13,6 +13,7 @@
 //
 // The batch runs on a second data source with the fault keys, on the same
 // database file; the test loads and checks through the first, clean one.
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -107,6 +108,10 @@ struct Case {
     std::string tgb;
     Person p1001;
     Person p1002;
+    // The fault hits the fetch after the cursor's last row, which
+    // standin-tds does not break off yet (KNOWN GAP of the TDS front): the
+    // row is not run on the FreeTDS route until it does.
+    bool pastTheLastRow = false;
 };
 
 // The fragments pick one statement each (FailOn and FailFetchOn match
@@ -244,7 +249,8 @@ std::vector<Case> matrix() {
          kDone1001 + lastDayRead("1001") + kDone1002,
          both,
          k1001Done,
-         k1002Done},
+         k1002Done,
+         true},
         {"booking cursor 2 (day messages of the accounting day)",
          "execution",
          {{"FailOn", kAccDayMsgs}},
@@ -278,7 +284,8 @@ std::vector<Case> matrix() {
          kDone1001 + hourlyRead("1001") + hourlyRead("1002"),
          only1001,
          k1001Done,
-         k1002Untouched},
+         k1002Untouched,
+         true},
         {"cancellation's count",
          "execution",
          {{"FailOn", kCancelCount}},
@@ -286,10 +293,13 @@ std::vector<Case> matrix() {
          both,
          k1001BesideGl,
          k1002Done},
+        // FreeTDS reads a plain result up to its first row when it executes
+        // the statement, so an error in place of the count's row fails the
+        // execution there: RC:-1 (docs/routes.md).
         {"cancellation's count",
          "fetch (native 50000)",
          {{"FailFetchOn", kCancelCount}},
-         cancelFailed(1, 50000) + fu::generated("1001", 1, "KF") + kDone1002,
+         cancelFailed(1, kt::onFreeTds() ? -1 : 50000) + fu::generated("1001", 1, "KF") + kDone1002,
          both,
          k1001BesideGl,
          k1002Done},
@@ -372,6 +382,10 @@ std::vector<std::vector<std::string>> otherDays(kt::StandinDb& db) {
 TEST(FailureMatrix, EveryStatementFailsOnceAndTheRunGoesOnAsPrescribed) {
     for (const Case& c : matrix()) {
         SCOPED_TRACE(std::string(c.statement) + ": " + c.failure);
+        if (c.pastTheLastRow && kt::onFreeTds()) {
+            std::printf("not run on this route: %s: %s\n", c.statement, c.failure);
+            continue;
+        }
         fu::Batch batch;
         batch.load(fixture());
         auto faults = c.faults;

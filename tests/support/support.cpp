@@ -323,8 +323,9 @@ StandinDb::StandinDb(const std::map<std::string, std::string>& keys) : keys_(key
     helperServer_ = server_;
 }
 
-StandinDb::StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys)
-    : keys_(keys) {
+StandinDb::StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys,
+                     Route via)
+    : keys_(keys), route_(via) {
     iniDir();
     dsn_ = "kt" + std::to_string(getpid()) + "_" + std::to_string(++dsnCounter);
     dbFile_ = sameFileAs.dbFile_;
@@ -344,7 +345,7 @@ void StandinDb::setKeys(const std::map<std::string, std::string>& keys) {
 
 void StandinDb::writeSection() {
     std::map<std::string, std::string> section;
-    if (route() == Route::FreeTds) {
+    if (route_ == Route::FreeTds) {
         server_ = std::make_shared<TdsServer>(dbFile_, keys_);
         section = freeTdsDataSource(server_->port());
     } else {
@@ -358,9 +359,9 @@ void StandinDb::writeSection() {
 
 std::string StandinDb::helperConnection() const {
     if (!helperServer_) return dsn_;
-    std::string text;
+    std::string text = "DRIVER=FreeTDS;";
     for (const auto& [k, v] : freeTdsDataSource(helperServer_->port()))
-        text += (k == "Driver" ? "DRIVER" : k) + "=" + v + ";";
+        if (k != "Driver") text += k + "=" + v + ";";
     return text + "UID=" + kTestLogin + ";PWD=" + kTestPassword + ";";
 }
 

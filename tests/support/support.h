@@ -94,7 +94,10 @@ class StandinDb {
     explicit StandinDb(const std::map<std::string, std::string>& keys = {});
     // A second data source on an existing database file, e.g. one with fault
     // keys for the batch while the first stays clean for loading and checks.
-    StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys);
+    // via picks its route, e.g. the stand-in driver to look at the file as
+    // it is, whatever route the test runs on.
+    StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys,
+              Route via = route());
     ~StandinDb();
     StandinDb(const StandinDb&) = delete;
     StandinDb& operator=(const StandinDb&) = delete;
@@ -134,6 +137,7 @@ class StandinDb {
     std::string dsn_;
     std::string dbFile_;
     std::map<std::string, std::string> keys_;
+    Route route_ = route();
     std::shared_ptr<TdsServer> server_;        // serves the data source
     std::shared_ptr<TdsServer> helperServer_;  // serves exec and query
 };
