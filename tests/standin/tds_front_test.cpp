@@ -370,11 +370,25 @@ TEST_F(TdsWire, CancelledAndCursorResultsLeaveTheSessionUsable) {
     EXPECT_EQ(failed.diags()[0].native, 208);
 }
 
-TEST_F(TdsFront, InjectedInformationAndTheTraceMatchTheDriversKeywords) {
+TEST_F(TdsFront, InjectedFaultsAndTheTraceMatchTheDriversKeywords) {
     const std::string trace = db.dir() + "/trace";
-    auto server = start({{"InfoOn", "k = 2"}, {"Trace", trace}});
+    auto server = start({{"InfoOn", "k = 2"},
+                         {"Trace", trace},
+                         {"FailFetchOn", "ORDER BY K"},
+                         {"FailFetchAfter", "3"}});
     st::Client c;
     ASSERT_EQ(c.driverConnect(connectionString(server->port())), SQL_SUCCESS);
+    // A server cursor fails the fetch after the rows the fault lets through,
+    // also when that fetch would have found the end.
+    {
+        st::Statement cursor(c);
+        cursor.makeLockingCursor();
+        ASSERT_EQ(cursor.exec("SELECT K FROM T ORDER BY K"), SQL_SUCCESS);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(cursor.fetch(), SQL_SUCCESS);
+        EXPECT_EQ(cursor.fetch(), SQL_ERROR);
+        ASSERT_FALSE(cursor.diags().empty());
+        EXPECT_EQ(cursor.diags()[0].native, 50000);
+    }
     st::Statement s(c);
     ASSERT_EQ(s.exec("SELECT V FROM T WHERE K = 2"), SQL_SUCCESS_WITH_INFO);
     ASSERT_EQ(s.diags().size(), 1u);
@@ -398,6 +412,7 @@ TEST_F(TdsFront, InjectedInformationAndTheTraceMatchTheDriversKeywords) {
         got.emplace_back(line.substr(0, a), line.substr(b + 1));
     }
     EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{
+                       {"0", "SELECT K FROM T ORDER BY K"},
                        {"1", "SELECT V FROM T WHERE K = 2"},
                        {"100", "UPDATE T SET V = V WHERE K = 9"},
                        {"-1", "SELECT 1 FROM Nowhere"}}));
