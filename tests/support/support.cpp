@@ -218,7 +218,10 @@ const std::map<std::string, std::string>& serverOptions() {
         {"FailFetchOn", "--fail-fetch-on"},
         {"FailFetchAfter", "--fail-fetch-after"},
         {"InfoOn", "--info-on"},
-        {"Trace", "--trace"}};
+        {"Trace", "--trace"},
+        // Only standin-tds has these: a broken link and its request log.
+        {"DropAfter", "--drop-after"},
+        {"RequestLog", "--request-log"}};
     return options;
 }
 
