@@ -200,6 +200,11 @@ int lookupRow(std::span<const ColumnSpec> columns, void* out, FetchFailure onFai
     SQLRETURN rc = SQLFetch(handle);
     if (succeeded(rc)) {
         storeColumns(columns, buffers, out);
+        // The server has sent the whole result already. Reading past its end
+        // costs nothing, while freeing a result that is still being read makes
+        // the driver cancel it on the server: a round trip for every lookup.
+        // Whatever the rest holds, the lookup's answer is the first row.
+        SQLMoreResults(handle);
         return 0;
     }
     if (onFailure == FetchFailure::PassCode) return rc;

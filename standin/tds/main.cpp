@@ -213,14 +213,15 @@ int main(int argc, char** argv) {
     }
     for (Connection& c : connections) c.thread.join();
     const standin::tds::RequestCounts& n = counts;
-    std::fprintf(stderr,
-                 "standin-tds: answered %lld logins, %lld batches, %lld sp_cursoropen, "
-                 "%lld sp_cursorfetch, %lld sp_cursoroption, %lld sp_cursorclose, %lld other "
-                 "RPCs, %lld attentions, %lld transaction requests\n",
-                 static_cast<long long>(n.logins), static_cast<long long>(n.batches),
-                 static_cast<long long>(n.cursorOpens), static_cast<long long>(n.cursorFetches),
-                 static_cast<long long>(n.cursorOptions), static_cast<long long>(n.cursorCloses),
-                 static_cast<long long>(n.otherRpcs), static_cast<long long>(n.attentions),
-                 static_cast<long long>(n.transactions));
+    std::fprintf(
+        stderr,
+        "standin-tds: answered %lld logins, %lld batches, %lld sp_cursoropen, "
+        "%lld sp_cursorfetch (%lld rows), %lld sp_cursoroption, %lld sp_cursorclose, %lld other "
+        "RPCs, %lld attentions, %lld transaction requests\n",
+        static_cast<long long>(n.logins), static_cast<long long>(n.batches),
+        static_cast<long long>(n.cursorOpens), static_cast<long long>(n.cursorFetches),
+        static_cast<long long>(n.cursorRows), static_cast<long long>(n.cursorOptions),
+        static_cast<long long>(n.cursorCloses), static_cast<long long>(n.otherRpcs),
+        static_cast<long long>(n.attentions), static_cast<long long>(n.transactions));
     return 0;
 }

@@ -507,6 +507,7 @@ bool Session::cursorFetch(const std::vector<Param>& params) {
     out_.colMetadata({});
     writeRows(c.result, c.next, n);
     c.next += n;
+    if (settings_.counts != nullptr) settings_.counts->cursorRows += static_cast<std::int64_t>(n);
     if (broken) {
         writeFetchFault();
         out_.done(kDoneInProc, kDoneMore | kDoneError | kDoneCount, 0, n);
@@ -653,7 +654,7 @@ bool Session::rpc(const Message& m) {
                                         "sp_unprepare"};
     const std::string kind = !name.empty() ? name
                              : procId < 16 ? names[procId]
-                                           : "#" + std::to_string(procId);
+                                           : std::string("#").append(std::to_string(procId));
     std::string detail;
     for (const Param& p : params) {
         if (!detail.empty()) detail += " ";
@@ -686,8 +687,10 @@ bool Session::rpc(const Message& m) {
         case kUnprepare:
             return unprepare(params);
         default:
-            writeError(2812, "Could not find stored procedure '" +
-                                 (name.empty() ? "#" + std::to_string(procId) : name) + "'.");
+            writeError(2812,
+                       "Could not find stored procedure '" +
+                           (name.empty() ? std::string("#").append(std::to_string(procId)) : name) +
+                           "'.");
             return endProc(true);
     }
 }

@@ -22,6 +22,7 @@ struct RequestCounts {
     std::atomic<std::int64_t> batches{0};
     std::atomic<std::int64_t> cursorOpens{0};
     std::atomic<std::int64_t> cursorFetches{0};
+    std::atomic<std::int64_t> cursorRows{0};  // rows the fetches delivered
     std::atomic<std::int64_t> cursorOptions{0};
     std::atomic<std::int64_t> cursorCloses{0};
     std::atomic<std::int64_t> otherRpcs{0};  // prepare, execute, sp_executesql, unknown
