@@ -188,6 +188,11 @@ int lookupRow(std::span<const ColumnSpec> columns, void* out, FetchFailure onFai
     SQLRETURN rc = SQLFetch(handle);
     if (SQL_SUCCEEDED(rc)) {
         storeColumns(columns, buffers, out);
+        // The server has sent the whole result already. Reading past its end
+        // costs nothing, while freeing a result that is still being read makes
+        // the driver cancel it on the server: a round trip for every lookup.
+        // Whatever the rest holds, the lookup's answer is the first row.
+        SQLMoreResults(handle);
         return 0;
     }
     if (onFailure == FetchFailure::PassCode) return rc;
@@ -206,8 +211,14 @@ int executeWrite(ExecFailure onFailure) {
     StatementGuard guard(handle);
     SQLRETURN rc = executeStatementText(handle);
     if (rc == SQL_ERROR && onFailure == ExecFailure::NativeError) return nativeErrorOrFailure();
+    if (!SQL_SUCCEEDED(rc)) return rc;
+    // Callers take SQL_NO_DATA as "no row matched", which is how Microsoft's
+    // driver reports a searched UPDATE or DELETE that changed nothing.
+    // FreeTDS says SQL_SUCCESS with a row count of 0 instead; the count
+    // makes both drivers give the same result.
+    SQLLEN rows = -1;
+    if (SQLRowCount(handle, &rows) == SQL_SUCCESS && rows == 0) return SQL_NO_DATA;
     // An informational message (a trigger's PRINT, say) comes with a write
     // that has done its work.
-    if (SQL_SUCCEEDED(rc)) return 0;
-    return rc;
+    return 0;
 }

@@ -134,6 +134,7 @@ int nativeErrorOrFailure();
 // Write statement: executes statementText on a local handle, no attributes.
 // Returns -1 when the allocation failed; 0 when the statement did its work
 // (SQL_SUCCESS_WITH_INFO included); SQL_NO_DATA when an UPDATE or DELETE
-// matched nothing; after a failed execution diagRecord is filled and the
-// result is as onFailure says.
+// matched nothing, also from a driver that reports that as success with row
+// count 0; after a failed execution diagRecord is filled and the result is as
+// onFailure says.
 int executeWrite(ExecFailure onFailure = ExecFailure::PassCode);

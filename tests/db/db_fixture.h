@@ -47,7 +47,8 @@ class DbTest : public ::testing::Test {
         db_->loadSchema();
         if (!fixture.empty()) db_->exec(fixture);
         ASSERT_FALSE(HasFatalFailure());
-        ASSERT_EQ(connectDatabase("", "", db_->dsn().c_str()), 0) << diagRecord.Message.text;
+        ASSERT_EQ(connectDatabase(kt::kTestLogin, kt::kTestPassword, db_->dsn().c_str()), 0)
+            << diagRecord.Message.text;
         runContext.schemaName.assign("QRV");
     }
 

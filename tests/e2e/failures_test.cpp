@@ -302,10 +302,13 @@ std::vector<Case> matrix() {
          both,
          k1001BesideGl,
          k1002Done},
+        // FreeTDS reads a plain result up to its first row when it executes
+        // the statement, so an error in place of the count's row fails the
+        // execution there: RC:-1 (docs/routes.md).
         {"cancellation's count",
          "fetch (native 50000)",
          {{"FailFetchOn", kCancelCount}},
-         cancelFailed(1, 50000) + fu::generated("1001", 1, "KF") + kDone1002,
+         cancelFailed(1, kt::onFreeTds() ? -1 : 50000) + fu::generated("1001", 1, "KF") + kDone1002,
          both,
          k1001BesideGl,
          k1002Done},

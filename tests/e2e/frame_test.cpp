@@ -185,7 +185,11 @@ TEST_F(Frame, LoginReachesTheDataSource) {
     r = run({ini_, "XXX", "D"}, {{"KELBOR_DBG", "1"}});
     EXPECT_EQ(marked(log()),
               "#Fehler(DB-Connect)! RC:-1 Name:kelboruser Pwd:*** Net:" + db.dsn() + "\n");
-    EXPECT_EQ(r.out.rfind("Connect Error: SQLCode: 18456 sqlState: 28000 Msg: ", 0), 0u) << r.out;
+    // FreeTDS reports the refused login under 42000, Microsoft's driver and
+    // the stand-in under 28000; only the debug console shows it.
+    const std::string state = kt::onFreeTds() ? "42000" : "28000";
+    EXPECT_EQ(r.out.rfind("Connect Error: SQLCode: 18456 sqlState: " + state + " Msg: ", 0), 0u)
+        << r.out;
     EXPECT_FALSE(kt::fileExists(dir_.file("kelbortgb")));
     for (const std::string& output : {log(), r.out, r.err}) {
         EXPECT_EQ(output.find(password.substr(0, 10)), std::string::npos) << output;

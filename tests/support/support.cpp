@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sql.h>
 #include <sqlext.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +40,23 @@ std::string configBinary() {
 }
 std::string standinDriver() {
     return STANDIN_DRIVER;
+}
+std::string standinTdsServer() {
+    return STANDIN_TDS;
+}
+std::string freeTdsDriver() {
+    return FREETDS_DRIVER;
+}
+
+Route route() {
+    static const Route chosen = [] {
+        const char* name = std::getenv("KELBOR_TEST_ROUTE");
+        if (name == nullptr || std::strcmp(name, "standin") == 0) return Route::Standin;
+        if (std::strcmp(name, "freetds") == 0) return Route::FreeTds;
+        std::fprintf(stderr, "KELBOR_TEST_ROUTE must be standin or freetds, not '%s'\n", name);
+        std::abort();
+    }();
+    return chosen;
 }
 
 std::string readFile(const std::string& path) {
@@ -97,14 +116,21 @@ std::string diagText(SQLSMALLINT type, SQLHANDLE handle) {
 // One ODBC 3 connection for the life of a helper call.
 class Connection {
   public:
-    explicit Connection(const std::string& dsn) {
+    // target is a data source name, or a connection string "DRIVER=...".
+    explicit Connection(const std::string& target) {
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
         SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-        SQLRETURN rc = SQLConnect(dbc_, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)"", SQL_NTS,
-                                  (SQLCHAR*)"", SQL_NTS);
+        SQLRETURN rc;
+        if (target.rfind("DRIVER=", 0) == 0) {
+            rc = SQLDriverConnect(dbc_, nullptr, (SQLCHAR*)target.c_str(), SQL_NTS, nullptr, 0,
+                                  nullptr, SQL_DRIVER_NOPROMPT);
+        } else {
+            rc = SQLConnect(dbc_, (SQLCHAR*)target.c_str(), SQL_NTS, (SQLCHAR*)kTestLogin, SQL_NTS,
+                            (SQLCHAR*)kTestPassword, SQL_NTS);
+        }
         if (!SQL_SUCCEEDED(rc)) {
-            error_ = "connect to " + dsn + " failed: " + diagText(SQL_HANDLE_DBC, dbc_);
+            error_ = "connect to " + target + " failed: " + diagText(SQL_HANDLE_DBC, dbc_);
         } else {
             connected_ = true;
         }
@@ -149,7 +175,8 @@ TempDir::~TempDir() {
 const std::string& iniDir() {
     static const std::string dir = [] {
         std::string d = makeTempDir();
-        writeFile(d + "/odbcinst.ini", "[Standin]\nDriver=" + standinDriver() + "\n");
+        writeFile(d + "/odbcinst.ini", "[Standin]\nDriver=" + standinDriver() +
+                                           "\n\n[FreeTDS]\nDriver=" + freeTdsDriver() + "\n");
         writeFile(d + "/odbc.ini", "");
         setenv("ODBCSYSINI", d.c_str(), 1);
         setenv("ODBCINI", (d + "/odbc.ini").c_str(), 1);
@@ -166,19 +193,147 @@ const std::string& iniDir() {
     return dir;
 }
 
+std::map<std::string, std::string> freeTdsDataSource(int port) {
+    // TDS 7.4 is what the server speaks. ClientCharset=CP1252 makes FreeTDS
+    // convert between the batch's Windows-1252 bytes and the UCS-2 of the
+    // wire, so texts arrive in the database as the batch wrote them.
+    return {{"Driver", "FreeTDS"},
+            {"Server", "127.0.0.1"},
+            {"Port", std::to_string(port)},
+            {"TDS_Version", "7.4"},
+            {"ClientCharset", "CP1252"}};
+}
+
+namespace {
+
+// The server option of each data source keyword the stand-in driver knows.
+const std::map<std::string, std::string>& serverOptions() {
+    static const std::map<std::string, std::string> options = {
+        {"ServerTime", "--server-time"},
+        {"User", "--user"},
+        {"Password", "--password"},
+        {"FailOn", "--fail-on"},
+        {"FailAfter", "--fail-after"},
+        {"FailNative", "--fail-native"},
+        {"FailFetchOn", "--fail-fetch-on"},
+        {"FailFetchAfter", "--fail-fetch-after"},
+        {"InfoOn", "--info-on"},
+        {"Trace", "--trace"},
+        // Only standin-tds has these: a broken link and its request log.
+        {"DropAfter", "--drop-after"},
+        {"RequestLog", "--request-log"}};
+    return options;
+}
+
+std::atomic<int> serverCounter{0};
+
+}  // namespace
+
+TdsServer::TdsServer(const std::string& databaseFile,
+                     const std::map<std::string, std::string>& keys) {
+    std::vector<std::string> argv = {standinTdsServer(), "--database", databaseFile};
+    for (const auto& [key, value] : keys) {
+        auto it = serverOptions().find(key);
+        if (it == serverOptions().end())
+            throw std::runtime_error("standin-tds has no option for the keyword " + key);
+        argv.push_back(it->second);
+        argv.push_back(value);
+    }
+    if (standinTdsServer().empty()) throw std::runtime_error("standin-tds is not built");
+    errFile_ = databaseFile + ".tds" + std::to_string(++serverCounter) + ".err";
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        // Dies with the test process, whatever ends it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(126);
+        int err = open(errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int in = open("/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(out[1], 1);
+        if (err >= 0) dup2(err, 2);
+        close(out[0]);
+        close(out[1]);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(out[1]);
+    pid_ = pid;
+    out_ = out[0];
+
+    // The one line "listening on 127.0.0.1:PORT", within ten seconds.
+    std::string line;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (line.find('\n') == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd fd = {out_, POLLIN, 0};
+        int ready = left.count() > 0 ? poll(&fd, 1, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR) continue;
+        char buf[256];
+        ssize_t n = ready > 0 ? read(out_, buf, sizeof buf) : 0;
+        if (n <= 0) break;
+        line.append(buf, static_cast<std::size_t>(n));
+    }
+    const std::string prefix = "listening on 127.0.0.1:";
+    if (line.rfind(prefix, 0) == 0) port_ = std::atoi(line.c_str() + prefix.size());
+    if (port_ <= 0 || line != prefix + std::to_string(port_) + "\n") {
+        int code = stop();
+        throw std::runtime_error("standin-tds did not come up (exit " + std::to_string(code) +
+                                 ", stdout '" + line + "'): " + readFile(errFile_));
+    }
+}
+
+int TdsServer::stop() {
+    if (pid_ < 0) return 0;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 500 && !ended; ++i) {
+        ended = waitpid(pid_, &status, WNOHANG) == pid_;
+        if (!ended) usleep(10000);
+    }
+    if (!ended) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
+    close(out_);
+    out_ = -1;
+    if (!ended) return -2;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TdsServer::~TdsServer() {
+    int code = stop();
+    EXPECT_EQ(code, 0) << "standin-tds on port " << port_
+                       << " did not end cleanly on SIGTERM (-2: not within 5 s): "
+                       << readFile(errFile_);
+    std::remove(errFile_.c_str());
+}
+
 StandinDb::StandinDb(const std::map<std::string, std::string>& keys) : keys_(keys) {
     iniDir();
     dsn_ = "kt" + std::to_string(getpid()) + "_" + std::to_string(++dsnCounter);
     dbFile_ = dir_.file("db.sqlite");
     writeSection();
+    helperServer_ = server_;
 }
 
-StandinDb::StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys)
-    : keys_(keys) {
+StandinDb::StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys,
+                     Route via)
+    : keys_(keys), route_(via) {
     iniDir();
     dsn_ = "kt" + std::to_string(getpid()) + "_" + std::to_string(++dsnCounter);
     dbFile_ = sameFileAs.dbFile_;
     writeSection();
+    helperServer_ = server_;
 }
 
 StandinDb::~StandinDb() {
@@ -192,15 +347,29 @@ void StandinDb::setKeys(const std::map<std::string, std::string>& keys) {
 }
 
 void StandinDb::writeSection() {
-    auto section = keys_;
-    section["Driver"] = "Standin";
-    section["Database"] = dbFile_;
+    std::map<std::string, std::string> section;
+    if (route_ == Route::FreeTds) {
+        server_ = std::make_shared<TdsServer>(dbFile_, keys_);
+        section = freeTdsDataSource(server_->port());
+    } else {
+        section = keys_;
+        section["Driver"] = "Standin";
+        section["Database"] = dbFile_;
+    }
     dataSources()[dsn_] = section;
     writeOdbcIni();
 }
 
+std::string StandinDb::helperConnection() const {
+    if (!helperServer_) return dsn_;
+    std::string text = "DRIVER=FreeTDS;";
+    for (const auto& [k, v] : freeTdsDataSource(helperServer_->port()))
+        if (k != "Driver") text += k + "=" + v + ";";
+    return text + "UID=" + kTestLogin + ";PWD=" + kTestPassword + ";";
+}
+
 void StandinDb::exec(const std::string& script, const std::string& schema) {
-    Connection conn(dsn_);
+    Connection conn(helperConnection());
     ASSERT_TRUE(conn.ok()) << conn.error();
     std::istringstream lines(script);
     std::string line;
@@ -229,7 +398,7 @@ void StandinDb::loadSchema(const std::string& schema) {
 
 std::vector<std::vector<std::string>> StandinDb::query(const std::string& sql) {
     std::vector<std::vector<std::string>> rows;
-    Connection conn(dsn_);
+    Connection conn(helperConnection());
     EXPECT_TRUE(conn.ok()) << conn.error();
     if (!conn.ok()) return rows;
     SQLHSTMT stmt = SQL_NULL_HSTMT;

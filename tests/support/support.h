@@ -5,20 +5,37 @@
 // every test program uses one private ini folder (ODBCSYSINI and ODBCINI are
 // set by iniDir() on first use, before any ODBC call). Each StandinDb adds a
 // data source of its own to that folder, backed by a fresh SQLite file.
+//
+// A data source reaches its database by one of two routes, chosen per test
+// process by the environment variable KELBOR_TEST_ROUTE:
+// - "standin" (the default): the stand-in's own ODBC driver opens the file;
+// - "freetds": FreeTDS's ODBC driver talks TDS to a standin-tds server that
+//   the StandinDb starts on the file and stops when it is destroyed.
+// The same tests run on both; CTest registers each database test twice.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace kt {
 
+enum class Route { Standin, FreeTds };
+// The route of this test process; an unknown KELBOR_TEST_ROUTE aborts.
+Route route();
+inline bool onFreeTds() {
+    return route() == Route::FreeTds;
+}
+
 // Paths of the project and the built programs.
 std::string sourceDir();
 std::string kelborBinary();
 std::string configBinary();
 std::string standinDriver();
+std::string standinTdsServer();
+std::string freeTdsDriver();
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
@@ -39,17 +56,48 @@ class TempDir {
 };
 
 // The process-wide ini folder (odbcinst.ini registers the stand-in as
-// "Standin"); sets ODBCSYSINI and ODBCINI on first call.
+// "Standin" and FreeTDS's driver as "FreeTDS"); sets ODBCSYSINI and ODBCINI
+// on first call.
 const std::string& iniDir();
 
+// The odbc.ini lines of a FreeTDS data source on 127.0.0.1:port (the README
+// shows these lines, host and port aside).
+std::map<std::string, std::string> freeTdsDataSource(int port);
+
+// A running standin-tds on a database file, the data source keys given as
+// its options (ServerTime as --server-time, FailOn as --fail-on, ...).
+// Started at construction (a test failure when it does not come up) and
+// stopped with SIGTERM at destruction, where it must end with exit 0; it
+// also dies with the test process, so a crashed test leaves none behind.
+class TdsServer {
+  public:
+    TdsServer(const std::string& databaseFile, const std::map<std::string, std::string>& keys);
+    ~TdsServer();
+    TdsServer(const TdsServer&) = delete;
+    TdsServer& operator=(const TdsServer&) = delete;
+    int port() const { return port_; }
+    // Stops the server; returns its exit code (-1 after a signal).
+    int stop();
+
+  private:
+    int pid_ = -1;
+    int out_ = -1;
+    int port_ = 0;
+    std::string errFile_;
+};
+
 // A data source on a fresh stand-in database. keys are extra odbc.ini
-// keywords (ServerTime, User, Password, FailOn, Trace, ...).
+// keywords (ServerTime, User, Password, FailOn, Trace, ...); on the FreeTDS
+// route they become the options of the data source's standin-tds.
 class StandinDb {
   public:
     explicit StandinDb(const std::map<std::string, std::string>& keys = {});
     // A second data source on an existing database file, e.g. one with fault
     // keys for the batch while the first stays clean for loading and checks.
-    StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys);
+    // via picks its route, e.g. the stand-in driver to look at the file as
+    // it is, whatever route the test runs on.
+    StandinDb(const StandinDb& sameFileAs, const std::map<std::string, std::string>& keys,
+              Route via = route());
     ~StandinDb();
     StandinDb(const StandinDb&) = delete;
     StandinDb& operator=(const StandinDb&) = delete;
@@ -62,7 +110,9 @@ class StandinDb {
     // caches a data source's keywords in the process that first connects to
     // it, so new keys reach child processes (the batch) but not this test
     // program once it has connected; a test that needs faults in-process
-    // creates its data source with them.
+    // creates its data source with them. On the FreeTDS route a new server
+    // with the new keys takes over the data source, and the helpers below
+    // keep the server the data source was created with.
     void setKeys(const std::map<std::string, std::string>& keys);
 
     // Runs a T-SQL script: one statement per line; blank lines and lines
@@ -80,10 +130,16 @@ class StandinDb {
 
   private:
     void writeSection();
+    // How exec and query connect: the data source's name, or on the FreeTDS
+    // route a connection string to the first server.
+    std::string helperConnection() const;
     TempDir dir_;
     std::string dsn_;
     std::string dbFile_;
     std::map<std::string, std::string> keys_;
+    Route route_ = route();
+    std::shared_ptr<TdsServer> server_;        // serves the data source
+    std::shared_ptr<TdsServer> helperServer_;  // serves exec and query
 };
 
 // Result of running a program to its end.
@@ -99,6 +155,12 @@ struct RunResult {
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& cwd,
                      const std::map<std::string, std::string>& env = {},
                      const std::string& stdinText = "", const std::vector<std::string>& unset = {});
+
+// The login with which the test's own connections log in. FreeTDS takes an
+// empty login as a request for a Kerberos login, so a login is always given;
+// a data source without User accepts any.
+inline constexpr const char* kTestLogin = "kt";
+inline constexpr const char* kTestPassword = "kt";
 
 // Writes a configuration file through kelbor-config (login, password read
 // from standard input, data source, schema as the operator types it, e.g.
