@@ -123,42 +123,66 @@ std::string scrambled(const std::string& text) {
 struct Capture {
     std::string bytes;
     std::string tgb;
+    std::string log;
 };
 
-// One run of the batch through the relay; encrypted: the server has a
-// certificate and the data source requires encryption.
-Capture captureRun(bool encrypted) {
+enum class Link {
+    Plain,     // no certificate, no encryption asked for
+    Required,  // Encryption=require in the data source
+    Checked,   // freetds.conf: encryption required, the server's certificate as CA file
+    Impostor,  // the same with another certificate as CA file: the server is not trusted
+};
+
+// A self-signed certificate for 127.0.0.1 and its key, as dir/name.pem and dir/name.key.
+void makeCertificate(const kt::TempDir& dir, const std::string& name) {
+    kt::RunResult made =
+        kt::runProgram({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-days",
+                        "1", "-keyout", dir.file(name + ".key"), "-out", dir.file(name + ".pem")},
+                       dir.path());
+    EXPECT_EQ(made.exitCode, 0) << made.err;
+}
+
+// One run of the batch through the relay.
+Capture captureRun(Link link) {
     fu::Batch batch;
     batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
     const kt::TempDir dir;
     std::map<std::string, std::string> keys = {
         {"ServerTime", fu::kServerTime}, {"User", kLogin}, {"Password", kPassword}};
-    if (encrypted) {
-        kt::RunResult made =
-            kt::runProgram({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
-                            "-subj", "/CN=127.0.0.1", "-days", "1", "-keyout", dir.file("key.pem"),
-                            "-out", dir.file("cert.pem")},
-                           dir.path());
-        EXPECT_EQ(made.exitCode, 0) << made.err;
-        keys["TlsCert"] = dir.file("cert.pem");
-        keys["TlsKey"] = dir.file("key.pem");
+    if (link != Link::Plain) {
+        makeCertificate(dir, "server");
+        keys["TlsCert"] = dir.file("server.pem");
+        keys["TlsKey"] = dir.file("server.key");
     }
     kt::TdsServer server(batch.db().databaseFile(), keys);
     CaptureRelay relay(server.port());
 
     // A data source of its own, pointing at the relay, for the batch alone.
     kt::writeFile(dir.file("odbcinst.ini"), "[FreeTDS]\nDriver=" + kt::freeTdsDriver() + "\n");
+    std::map<std::string, std::string> env = {{"ODBCSYSINI", dir.path()},
+                                              {"ODBCINI", dir.file("odbc.ini")}};
     std::string section = "[KelborRelay]\n";
-    for (const auto& [key, value] : kt::freeTdsDataSource(relay.port()))
-        section += key + "=" + value + "\n";
-    if (encrypted) section += "Encryption=require\n";
+    if (link == Link::Checked || link == Link::Impostor) {
+        // Only freetds.conf can name a CA file; the data source names its section.
+        if (link == Link::Impostor) makeCertificate(dir, "other");
+        kt::writeFile(dir.file("freetds.conf"),
+                      "[relay]\nhost = 127.0.0.1\nport = " + std::to_string(relay.port()) +
+                          "\ntds version = 7.4\nencryption = require\nca file = " +
+                          dir.file(link == Link::Checked ? "server.pem" : "other.pem") + "\n");
+        env["FREETDSCONF"] = dir.file("freetds.conf");
+        section += "Driver=FreeTDS\nServername=relay\nClientCharset=CP1252\n";
+    } else {
+        for (const auto& [key, value] : kt::freeTdsDataSource(relay.port()))
+            section += key + "=" + value + "\n";
+        if (link == Link::Required) section += "Encryption=require\n";
+    }
     kt::writeFile(dir.file("odbc.ini"), section);
     kt::writeConfig(batch.work().file("kelbor.ini"), kLogin, kPassword, "KelborRelay", "qrv");
 
-    fu::Outcome o =
-        batch.run("XXX", "D", {{"ODBCSYSINI", dir.path()}, {"ODBCINI", dir.file("odbc.ini")}});
+    fu::Outcome o = batch.run("XXX", "D", env);
     EXPECT_EQ(server.stop(), 0);
-    return {relay.captured(), o.tgb};
+    return {relay.captured(), o.tgb, o.log};
 }
 
 TEST(EncryptedLogin, ThePasswordNeverCrossesTheLinkReadably) {
@@ -166,18 +190,28 @@ TEST(EncryptedLogin, ThePasswordNeverCrossesTheLinkReadably) {
     const std::string statement = ucs2("Qrv327Tag");
     const std::string hidden = scrambled(kPassword);
 
-    Capture plain = captureRun(false);
+    Capture plain = captureRun(Link::Plain);
     ASSERT_EQ(plain.tgb, fu::tgbLine("1001"));
     EXPECT_NE(plain.bytes.find(hidden), std::string::npos) << "the control found no password";
     EXPECT_NE(plain.bytes.find(statement), std::string::npos);
 
-    Capture secret = captureRun(true);
-    ASSERT_EQ(secret.tgb, fu::tgbLine("1001"));  // the night was done, encrypted
-    EXPECT_GT(secret.bytes.size(), 1000u);
-    EXPECT_EQ(secret.bytes.find(hidden), std::string::npos);
-    EXPECT_EQ(secret.bytes.find(kPassword), std::string::npos);
-    EXPECT_EQ(secret.bytes.find(ucs2(kPassword)), std::string::npos);
-    EXPECT_EQ(secret.bytes.find(statement), std::string::npos);
+    for (Link link : {Link::Required, Link::Checked}) {
+        SCOPED_TRACE(link == Link::Required ? "Encryption=require" : "with a CA file");
+        Capture secret = captureRun(link);
+        ASSERT_EQ(secret.tgb, fu::tgbLine("1001"));  // the night was done, encrypted
+        EXPECT_GT(secret.bytes.size(), 1000u);
+        EXPECT_EQ(secret.bytes.find(hidden), std::string::npos);
+        EXPECT_EQ(secret.bytes.find(kPassword), std::string::npos);
+        EXPECT_EQ(secret.bytes.find(ucs2(kPassword)), std::string::npos);
+        EXPECT_EQ(secret.bytes.find(statement), std::string::npos);
+    }
+
+    // A server whose certificate the CA file does not vouch for never sees
+    // the login: the batch stops at the connection.
+    Capture refused = captureRun(Link::Impostor);
+    EXPECT_EQ(refused.tgb, "");
+    EXPECT_NE(refused.log.find("Fehler(DB-Connect)"), std::string::npos) << refused.log;
+    EXPECT_EQ(refused.bytes.find(hidden), std::string::npos);
 }
 
 }  // namespace
