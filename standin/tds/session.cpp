@@ -10,6 +10,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -238,7 +239,7 @@ class Session {
     void writeError(std::int32_t number, std::string_view text);
     void writeRows(const Result& r, std::size_t from, std::size_t count);
 
-    bool cursorOpen(std::vector<Param>& params);
+    bool cursorOpen(const std::vector<Param>& params);
     bool cursorFetch(const std::vector<Param>& params);
     bool cursorClose(const std::vector<Param>& params);
     bool executeSql(const std::vector<Param>& params);
@@ -453,7 +454,7 @@ bool Session::endProc(bool failed) {
     return send();
 }
 
-bool Session::cursorOpen(std::vector<Param>& params) {
+bool Session::cursorOpen(const std::vector<Param>& params) {
     if (params.size() < 2 || !params[1].isText || params[1].isNull) return false;
     const std::string& sql = params[1].text;
     const std::int32_t scrollOpt =
