@@ -25,6 +25,7 @@
 #include <string>
 #include <thread>
 
+#include "standin/tds/channel.h"
 #include "standin/tds/session.h"
 
 namespace {
@@ -40,7 +41,8 @@ const char kUsage[] =
     "usage: standin-tds --database FILE [--port N] [--server-time 'yyyy-mm-dd hh:mm:ss']\n"
     "       [--user U --password P] [--fail-on TEXT] [--fail-after N] [--fail-native N]\n"
     "       [--fail-fetch-on TEXT] [--fail-fetch-after N] [--info-on TEXT] [--trace FILE]\n"
-    "       [--drop-after N] [--latency-us N] [--request-log FILE]\n";
+    "       [--drop-after N] [--latency-us N] [--request-log FILE]\n"
+    "       [--tls-cert FILE --tls-key FILE]\n";
 
 bool wholeNumber(const char* text, long long low, long long high, long long* out) {
     char* end = nullptr;
@@ -53,7 +55,8 @@ bool wholeNumber(const char* text, long long low, long long high, long long* out
 
 // Fills settings and port from argv. Returns false (after saying why on
 // stderr) for an unknown option, a missing value or a bad number.
-bool parseOptions(int argc, char** argv, standin::tds::ServerSettings* settings, int* port) {
+bool parseOptions(int argc, char** argv, standin::tds::ServerSettings* settings, int* port,
+                  std::string* certFile, std::string* keyFile) {
     auto& faults = settings->faults;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
@@ -101,6 +104,10 @@ bool parseOptions(int argc, char** argv, standin::tds::ServerSettings* settings,
         } else if (option == "--latency-us") {
             if (!number(0, 10'000'000)) return false;
             settings->latencyMicros = n;
+        } else if (option == "--tls-cert") {
+            *certFile = value;
+        } else if (option == "--tls-key") {
+            *keyFile = value;
         } else if (option == "--request-log") {
             settings->requestLogPath = value;
         } else if (option == "--trace") {
@@ -112,6 +119,10 @@ bool parseOptions(int argc, char** argv, standin::tds::ServerSettings* settings,
     }
     if (settings->engine.databasePath.empty()) {
         std::fprintf(stderr, "standin-tds: --database is required\n%s", kUsage);
+        return false;
+    }
+    if (certFile->empty() != keyFile->empty()) {
+        std::fprintf(stderr, "standin-tds: --tls-cert and --tls-key go together\n");
         return false;
     }
     if (settings->user.empty() && !settings->password.empty()) {
@@ -135,7 +146,16 @@ int main(int argc, char** argv) {
     standin::tds::RequestCounts counts;
     settings.counts = &counts;
     int port = 0;
-    if (!parseOptions(argc, argv, &settings, &port)) return 2;
+    std::string certFile, keyFile;
+    if (!parseOptions(argc, argv, &settings, &port, &certFile, &keyFile)) return 2;
+    if (!certFile.empty()) {
+        std::string error;
+        settings.tls = standin::tds::makeTlsContext(certFile, keyFile, &error);
+        if (settings.tls == nullptr) {
+            std::fprintf(stderr, "standin-tds: %s\n", error.c_str());
+            return 1;
+        }
+    }
 
     // Open the database once, so a bad file or clock fails at start, not at
     // the first login.
@@ -212,6 +232,7 @@ int main(int argc, char** argv) {
         }
     }
     for (Connection& c : connections) c.thread.join();
+    if (settings.tls != nullptr) SSL_CTX_free(settings.tls);
     const standin::tds::RequestCounts& n = counts;
     std::fprintf(
         stderr,

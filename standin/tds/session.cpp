@@ -10,6 +10,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -210,7 +211,7 @@ struct Cursor {
 class Session {
   public:
     Session(int fd, const ServerSettings& settings)
-        : fd_(fd), settings_(settings), faults_(settings.faults) {}
+        : channel_(fd), settings_(settings), faults_(settings.faults) {}
 
     void run();
 
@@ -238,7 +239,7 @@ class Session {
     void writeError(std::int32_t number, std::string_view text);
     void writeRows(const Result& r, std::size_t from, std::size_t count);
 
-    bool cursorOpen(std::vector<Param>& params);
+    bool cursorOpen(const std::vector<Param>& params);
     bool cursorFetch(const std::vector<Param>& params);
     bool cursorClose(const std::vector<Param>& params);
     bool executeSql(const std::vector<Param>& params);
@@ -256,7 +257,7 @@ class Session {
     // RETURNSTATUS and the closing DONEPROC of an RPC.
     bool endProc(bool failed);
 
-    int fd_;
+    Channel channel_;
     const ServerSettings& settings_;
     odbc::Faults faults_;
     std::unique_ptr<Engine> engine_;
@@ -273,20 +274,33 @@ class Session {
 bool Session::send() {
     if (settings_.latencyMicros > 0)
         std::this_thread::sleep_for(std::chrono::microseconds(settings_.latencyMicros));
-    const bool ok = writeMessage(fd_, kReply, out_.bytes(), packetSize_);
+    const bool ok = writeMessage(channel_, kReply, out_.bytes(), packetSize_);
     out_.clear();
     return ok;
 }
 
-bool Session::prelogin(const Message&) {
-    // VERSION, ENCRYPTION (not supported), INSTOPT, THREADID, MARS.
+bool Session::prelogin(const Message& m) {
+    // The client's ENCRYPTION option: 0 off (login only), 1 on, 2 not
+    // supported, 3 required.
+    std::uint8_t clientEncryption = 2;
+    for (std::size_t i = 0; i + 5 <= m.data.size() && m.data[i] != 0xFF; i += 5) {
+        const std::size_t offset = (std::size_t{m.data[i + 1]} << 8) | m.data[i + 2];
+        const std::size_t length = (std::size_t{m.data[i + 3]} << 8) | m.data[i + 4];
+        if (m.data[i] == 0x01 && length >= 1 && offset < m.data.size())
+            clientEncryption = m.data[offset];
+    }
+    // With a certificate the server forces encryption, of the whole session:
+    // "on" to a client that asked for it, "required" to any other.
+    const std::uint8_t encryption = settings_.tls == nullptr ? 2 : clientEncryption == 1 ? 1 : 3;
+
+    // VERSION, ENCRYPTION, INSTOPT, THREADID, MARS (off).
     struct Option {
         std::uint8_t token;
         std::vector<std::uint8_t> data;
     };
     const Option options[] = {
         {0x00, {16, 0, 0x03, 0xE8, 0, 0}},
-        {0x01, {0x02}},
+        {0x01, {encryption}},
         {0x02, {0x00}},
         {0x03, {}},
         {0x04, {0x00}},
@@ -302,7 +316,10 @@ bool Session::prelogin(const Message&) {
     }
     out_.u8(0xFF);
     for (const Option& o : options) out_.raw(o.data.data(), o.data.size());
-    return send();
+    if (!send()) return false;
+    // A client that will not encrypt sends its login in the clear instead of
+    // a handshake; that ends the connection before the login is read.
+    return settings_.tls == nullptr || channel_.startTls(settings_.tls);
 }
 
 bool Session::login(const Message& m) {
@@ -437,7 +454,7 @@ bool Session::endProc(bool failed) {
     return send();
 }
 
-bool Session::cursorOpen(std::vector<Param>& params) {
+bool Session::cursorOpen(const std::vector<Param>& params) {
     if (params.size() < 2 || !params[1].isText || params[1].isNull) return false;
     const std::string& sql = params[1].text;
     const std::int32_t scrollOpt =
@@ -738,11 +755,11 @@ bool Session::transactionRequest(const Message& m) {
 
 void Session::run() {
     Message m;
-    if (readMessage(fd_, &m) != ReadResult::Ok || m.type != kPrelogin || !prelogin(m)) return;
-    if (readMessage(fd_, &m) != ReadResult::Ok || m.type != kLogin7 || !login(m)) return;
+    if (readMessage(channel_, &m) != ReadResult::Ok || m.type != kPrelogin || !prelogin(m)) return;
+    if (readMessage(channel_, &m) != ReadResult::Ok || m.type != kLogin7 || !login(m)) return;
     count(&RequestCounts::logins);
     for (;;) {
-        if (readMessage(fd_, &m) != ReadResult::Ok) return;
+        if (readMessage(channel_, &m) != ReadResult::Ok) return;
         if (m.type == kSqlBatch || m.type == kRpc) {
             if (settings_.dropAfter >= 0 && requests_ >= settings_.dropAfter) return;
             ++requests_;

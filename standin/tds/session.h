@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include <openssl/ssl.h>
+
 #include "standin/engine.h"
 #include "standin/odbc/faults.h"
 
@@ -41,8 +43,10 @@ struct ServerSettings {
     std::int64_t dropAfter = -1;
     std::int64_t latencyMicros = 0;   // waited before every reply, as a network round trip
     RequestCounts* counts = nullptr;  // counted into when set
-    // A file to which every request is appended as one line (see RequestLog).
+    // A file to which every request is appended as one line (see logRequest).
     std::string requestLogPath;
+    // Set: every session must be encrypted with this context's certificate.
+    SSL_CTX* tls = nullptr;
 };
 
 // "<n>\t<kind>\t<detail>": n numbers the connection's batches and RPCs as

@@ -1,9 +1,6 @@
 // TDS framing, bounded reading and the reply tokens.
 #include "standin/tds/wire.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace standin::tds {
@@ -13,25 +10,13 @@ namespace {
 constexpr std::size_t kHeader = 8;
 constexpr std::uint8_t kEndOfMessage = 0x01;
 
-// Reads exactly n bytes; false when the peer closes or the socket fails.
-bool readFull(int fd, std::uint8_t* p, std::size_t n) {
+// Reads exactly n bytes; false when the peer closes or the channel fails.
+bool readFull(Channel& channel, std::uint8_t* p, std::size_t n) {
     while (n > 0) {
-        ssize_t got = ::recv(fd, p, n, 0);
-        if (got < 0 && errno == EINTR) continue;
+        const long got = channel.receive(p, n);
         if (got <= 0) return false;
         p += got;
         n -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool writeFull(int fd, const std::uint8_t* p, std::size_t n) {
-    while (n > 0) {
-        ssize_t sent = ::send(fd, p, n, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        p += sent;
-        n -= static_cast<std::size_t>(sent);
     }
     return true;
 }
@@ -61,12 +46,12 @@ char toCp1252(std::uint16_t u) {
 
 const std::uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
 
-ReadResult readMessage(int fd, Message* message) {
+ReadResult readMessage(Channel& channel, Message* message) {
     message->data.clear();
     bool first = true;
     for (;;) {
         std::uint8_t header[kHeader];
-        if (!readFull(fd, header, kHeader)) return ReadResult::Closed;
+        if (!readFull(channel, header, kHeader)) return ReadResult::Closed;
         const std::size_t length = (std::size_t{header[2]} << 8) | header[3];
         if (length < kHeader || length > kMaxPacket) return ReadResult::Malformed;
         if (first) message->type = header[0];
@@ -76,12 +61,12 @@ ReadResult readMessage(int fd, Message* message) {
         if (message->data.size() + body > kMaxMessage) return ReadResult::Malformed;
         const std::size_t at = message->data.size();
         message->data.resize(at + body);
-        if (!readFull(fd, message->data.data() + at, body)) return ReadResult::Closed;
+        if (!readFull(channel, message->data.data() + at, body)) return ReadResult::Closed;
         if (header[1] & kEndOfMessage) return ReadResult::Ok;
     }
 }
 
-bool writeMessage(int fd, std::uint8_t type, const std::vector<std::uint8_t>& payload,
+bool writeMessage(Channel& channel, std::uint8_t type, const std::vector<std::uint8_t>& payload,
                   std::size_t packetSize) {
     const std::size_t chunk = packetSize - kHeader;
     std::size_t at = 0;
@@ -96,7 +81,7 @@ bool writeMessage(int fd, std::uint8_t type, const std::vector<std::uint8_t>& pa
                        0, packetId++, 0});
         packet.insert(packet.end(), payload.begin() + static_cast<std::ptrdiff_t>(at),
                       payload.begin() + static_cast<std::ptrdiff_t>(at + n));
-        if (!writeFull(fd, packet.data(), packet.size())) return false;
+        if (!channel.send(packet.data(), packet.size())) return false;
         at += n;
     } while (at < payload.size());
     return true;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "standin/engine.h"
+#include "standin/tds/channel.h"
 
 namespace standin::tds {
 
@@ -41,13 +42,13 @@ struct Message {
 enum class ReadResult { Ok, Closed, Malformed };
 
 // Reads one whole message (packets up to the one marked end-of-message) from
-// fd. Closed: the peer closed or the socket failed; Malformed: a length out
+// the channel. Closed: the peer closed or the socket failed; Malformed: a length out
 // of bounds, a message over kMaxMessage, or packets of mixed types.
-ReadResult readMessage(int fd, Message* message);
+ReadResult readMessage(Channel& channel, Message* message);
 
 // Sends payload as a reply message in packets of packetSize bytes. Returns
 // false when the socket fails.
-bool writeMessage(int fd, std::uint8_t type, const std::vector<std::uint8_t>& payload,
+bool writeMessage(Channel& channel, std::uint8_t type, const std::vector<std::uint8_t>& payload,
                   std::size_t packetSize);
 
 // Little-endian reading with bounds: every getter fails (returns false and

@@ -56,13 +56,17 @@ class RawSocket {
             char buf[4096];
             ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
             if (n <= 0) return true;
+            received_.append(buf, static_cast<std::size_t>(n));
         }
         return false;
     }
 
+    const std::string& received() const { return received_; }
+
   private:
     int fd_ = -1;
     bool connected_ = false;
+    std::string received_;
 };
 
 std::vector<std::uint8_t> packet(std::uint8_t type, std::uint8_t status, std::size_t length,
@@ -191,6 +195,34 @@ TEST_F(TdsFront, MalformedOrOversizedRequestsCloseOnlyTheirConnection) {
     }
     EXPECT_TRUE(serves(port));
     EXPECT_EQ(server->stop(), 0);
+}
+
+TEST_F(TdsFront, WithACertificateNoLoginIsReadInTheClear) {
+    kt::RunResult made =
+        kt::runProgram({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                        "-subj", "/CN=127.0.0.1", "-days", "1", "-keyout", db.dir() + "/key.pem",
+                        "-out", db.dir() + "/cert.pem"},
+                       db.dir());
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    auto server = start({{"TlsCert", db.dir() + "/cert.pem"}, {"TlsKey", db.dir() + "/key.pem"}});
+    // A pre-login without encryption, then a login in the clear.
+    RawSocket s(server->port());
+    ASSERT_TRUE(s.send(packet(18, 1, 8 + 6, 6)));
+    auto login = packet(16, 1, 8 + 94, 94);
+    login[8 + 4] = 0x04;
+    login[8 + 7] = 0x74;
+    s.send(login);
+    EXPECT_TRUE(s.closedByServer());
+    // Cut off without an answer to the login: no refusal was even read.
+    EXPECT_EQ(s.received().find(std::string("L\0o\0g\0i\0n", 9)), std::string::npos);
+    EXPECT_EQ(s.received().size(), 8u + 26u + 9u);  // the pre-login reply alone
+    // FreeTDS asked to encrypt gets its session.
+    st::Client c;
+    ASSERT_EQ(c.driverConnect(connectionString(server->port()) + "Encryption=require;"),
+              SQL_SUCCESS);
+    st::Statement q(c);
+    EXPECT_EQ(q.exec("SELECT COUNT(*) FROM T"), SQL_SUCCESS);
+    EXPECT_EQ(q.rest(), (std::vector<std::vector<std::string>>{{"3"}}));
 }
 
 TEST_F(TdsFront, LoginIsCheckedAndARefusalCarriesTheServersMessage) {

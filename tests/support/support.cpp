@@ -219,9 +219,11 @@ const std::map<std::string, std::string>& serverOptions() {
         {"FailFetchAfter", "--fail-fetch-after"},
         {"InfoOn", "--info-on"},
         {"Trace", "--trace"},
-        // Only standin-tds has these: a broken link and its request log.
+        // Only standin-tds has these: a broken link, its request log, encryption.
         {"DropAfter", "--drop-after"},
-        {"RequestLog", "--request-log"}};
+        {"RequestLog", "--request-log"},
+        {"TlsCert", "--tls-cert"},
+        {"TlsKey", "--tls-key"}};
     return options;
 }
 
