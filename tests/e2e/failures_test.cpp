@@ -23,15 +23,6 @@ namespace {
 
 using Bookings = std::vector<std::string>;
 
-std::string fixture() {
-    return fu::commonTypes() + fu::sickSinceFriday("1001") +
-           fu::booking("1001", fu::kAccDay, "07:00:00", 1, std::nullopt) +
-           fu::booking("1001", fu::kAccDay, "08:00:00", 1, "GL") +
-           fu::booking("1001", fu::kAccDay, "08:00:00", 45, "UR") + fu::day("1002", "20260306") +
-           fu::booking("1002", "20260306", "15:00:00", 24, "AR") + fu::accDay("1002") +
-           fu::rule("1002");
-}
-
 // The log entries, as the batch words them.
 std::string detail(const std::string& pnr, const std::string& day) {
     return "RC:-1 Pnr:" + pnr + " Tag:" + day + "\n";
@@ -392,7 +383,7 @@ TEST(FailureMatrix, EveryStatementFailsOnceAndTheRunGoesOnAsPrescribed) {
     for (const Case& c : matrix()) {
         SCOPED_TRACE(std::string(c.statement) + ": " + c.failure);
         fu::Batch batch;
-        batch.load(fixture());
+        batch.load(fu::twoPeopleNight());
         auto faults = c.faults;
         faults.emplace("ServerTime", fu::kServerTime);
         kt::StandinDb faulty(batch.db(), faults);

@@ -258,4 +258,16 @@ inline std::string sickSinceFriday(const std::string& pnr) {
            accDay(pnr) + rule(pnr);
 }
 
+// The fault matrix's two people, on whom every statement of the batch runs:
+// 1001 sick since Friday, with an unnamed booking, a GL that gives way and an
+// older cancellation in the way on the accounting day; 1002 with an hourly AR
+// on Friday that is carried forward as AF.
+inline std::string twoPeopleNight() {
+    return commonTypes() + sickSinceFriday("1001") +
+           booking("1001", kAccDay, "07:00:00", 1, std::nullopt) +
+           booking("1001", kAccDay, "08:00:00", 1, "GL") +
+           booking("1001", kAccDay, "08:00:00", 45, "UR") + day("1002", "20260306") +
+           booking("1002", "20260306", "15:00:00", 24, "AR") + accDay("1002") + rule("1002");
+}
+
 }  // namespace fu

@@ -25,15 +25,6 @@ namespace {
 
 using Bookings = std::vector<std::string>;
 
-std::string fixture() {
-    return fu::commonTypes() + fu::sickSinceFriday("1001") +
-           fu::booking("1001", fu::kAccDay, "07:00:00", 1, std::nullopt) +
-           fu::booking("1001", fu::kAccDay, "08:00:00", 1, "GL") +
-           fu::booking("1001", fu::kAccDay, "08:00:00", 45, "UR") + fu::day("1002", "20260306") +
-           fu::booking("1002", "20260306", "15:00:00", 24, "AR") + fu::accDay("1002") +
-           fu::rule("1002");
-}
-
 bool containsNoCase(const std::string& text, const std::string& part) {
     auto it = std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
         return std::tolower(static_cast<unsigned char>(a)) ==
@@ -118,7 +109,7 @@ TEST(LostConnection, TheRunEndsCleanlyAndKeepsWhatWasDoneBeforeTheBreak) {
         SCOPED_TRACE(p.where);
         // The first run, unbroken, numbers the requests.
         fu::Batch probe;
-        probe.load(fixture());
+        probe.load(fu::twoPeopleNight());
         const std::string requestLog = probe.work().file("requests");
         probe.arm({{"RequestLog", requestLog}});
         probe.run();
@@ -126,7 +117,7 @@ TEST(LostConnection, TheRunEndsCleanlyAndKeepsWhatWasDoneBeforeTheBreak) {
         ASSERT_GT(n, 1) << kt::readFile(requestLog);
 
         fu::Batch batch;
-        batch.load(fixture());
+        batch.load(fu::twoPeopleNight());
         const auto before1002 = batch.bookings("1002");
         batch.arm({{"DropAfter", std::to_string(n - 1)}});
         fu::Outcome o = batch.run();

@@ -10,21 +10,10 @@
 
 namespace {
 
-// The fault matrix's two people: every statement of the batch runs, among
-// them lookups that find one row, none, and counts.
-std::string fixture() {
-    return fu::commonTypes() + fu::sickSinceFriday("1001") +
-           fu::booking("1001", fu::kAccDay, "07:00:00", 1, std::nullopt) +
-           fu::booking("1001", fu::kAccDay, "08:00:00", 1, "GL") +
-           fu::booking("1001", fu::kAccDay, "08:00:00", 45, "UR") + fu::day("1002", "20260306") +
-           fu::booking("1002", "20260306", "15:00:00", 24, "AR") + fu::accDay("1002") +
-           fu::rule("1002");
-}
-
 TEST(RoundTrips, TheBatchCancelsNothingAndClosesEveryCursor) {
     if (!kt::onFreeTds()) GTEST_SKIP() << "the in-process driver makes no round trips";
     fu::Batch batch;
-    batch.load(fixture());
+    batch.load(fu::twoPeopleNight());
     const std::string requestLog = batch.work().file("requests");
     const std::string trace = batch.work().file("trace");
     batch.arm({{"RequestLog", requestLog}, {"Trace", trace}});
