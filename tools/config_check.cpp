@@ -222,6 +222,12 @@ int connectAndRead(const UsedValues& used) {
         return 1;
     }
     std::cout << "connection: ok\n";
+    if (!used.password.value.empty() && used.schema.value == used.password.value) {
+        wipeString(password);
+        std::cout << "likely cause: schema value unusable: the SCHEMA entry the batch takes "
+                     "holds the password (an entry that answers every key)\n";
+        return 1;
+    }
     if (!plainSchemaName(used.schemaName)) {
         wipeString(password);
         std::cout << "likely cause: schema value unusable: the schema name \"" << used.schemaName
@@ -338,8 +344,12 @@ int checkSetUp(const std::string& path) {
     printValue(used.login, shown(used.login.value, password));
     printValue(used.password, std::to_string(password.size()) + " characters, not shown");
     printValue(used.dataSource, shown(used.dataSource.value, password));
-    printValue(used.schema, shown(used.schema.value, password) + " (schema name " +
-                                shown(used.schemaName, password) + ")");
+    // The schema name is the stored value cut and upper-cased, so it gives the
+    // password away as well when the value is the password.
+    const bool schemaIsPassword = !password.empty() && used.schema.value == password;
+    printValue(used.schema, schemaIsPassword
+                                ? shown(used.schema.value, password)
+                                : used.schema.value + " (schema name " + used.schemaName + ")");
     for (const std::string& warning : used.warnings) std::cout << "warning: " << warning << "\n";
 
     int rc = connectAndRead(used);

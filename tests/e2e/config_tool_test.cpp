@@ -346,6 +346,12 @@ TEST(ConfigShow, ShowsWhatTheBatchTakesAndWarnsAboutEntriesAnsweringEveryKey) {
                       std::string::npos);
         }
 
+        // The preflight names no value the password gives away either: the
+        // schema name is the value cut by one and upper-cased.
+        kt::RunResult chk = tool({"check", ini});
+        EXPECT_EQ(chk.out.find(kPassword), std::string::npos) << chk.out;
+        EXPECT_EQ(chk.out.find("S3CRET-PW"), std::string::npos) << chk.out;
+
         // The batch agrees: its failed-connect line names the login show named.
         kt::RunResult run = kt::runProgram({kt::kelborBinary(), ini, "XXX", "D"}, dir.path(), {},
                                            "", {"KELBOR_DBG"});
