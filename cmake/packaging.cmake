@@ -23,8 +23,8 @@ install(FILES packaging/README.md packaging/kelbor.cron packaging/kelbor.logrota
 # logrotate reads only /etc/logrotate.d, whatever the prefix.
 install(FILES packaging/kelbor.logrotate DESTINATION /etc/logrotate.d RENAME kelbor)
 # systemd searches /usr/lib/systemd/system and /usr/local/lib/systemd/system,
-# so the units work from either prefix; ExecStart names the batch without a
-# path for the same reason.
+# so the units work from either prefix; ExecStart names the run wrapper
+# without a path for the same reason.
 install(FILES packaging/kelbor.service packaging/kelbor.timer
         DESTINATION lib/systemd/system)
 

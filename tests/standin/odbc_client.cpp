@@ -1,10 +1,6 @@
 // The tests' ODBC client (see odbc_client.h).
 #include "tests/standin/odbc_client.h"
 
-#include <dlfcn.h>
-
-#include <exception>
-
 namespace st {
 
 std::vector<DiagRec> diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
@@ -101,18 +97,7 @@ SQLLEN Statement::rowCount() {
 }
 
 std::map<std::string, std::string> childEnv() {
-    std::map<std::string, std::string> env;
-    if (KELBOR_SANITIZED) {
-        // The C++ runtime is preloaded too: the engine throws internally, and
-        // the sanitizer can only intercept throws of a runtime present at start.
-        Dl_info info{};
-        dladdr(reinterpret_cast<void*>(&std::terminate), &info);
-        std::string cxxRuntime = info.dli_fname ? info.dli_fname : "";
-        env["LD_PRELOAD"] =
-            std::string(KELBOR_LIBASAN) + (cxxRuntime.empty() ? "" : ":" + cxxRuntime);
-        env["ASAN_OPTIONS"] = "detect_leaks=0";
-    }
-    return env;
+    return kt::clientEnv();
 }
 
 }  // namespace st

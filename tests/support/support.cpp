@@ -2,6 +2,7 @@
 // manager, and runs of the real binaries.
 #include "tests/support/support.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -507,6 +509,21 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
     waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+std::map<std::string, std::string> clientEnv() {
+    std::map<std::string, std::string> env;
+    if (KELBOR_SANITIZED) {
+        // The C++ runtime is preloaded too: the engine throws internally, and
+        // the sanitizer can only intercept throws of a runtime present at start.
+        Dl_info info{};
+        dladdr(reinterpret_cast<void*>(&std::terminate), &info);
+        std::string cxxRuntime = info.dli_fname ? info.dli_fname : "";
+        env["LD_PRELOAD"] =
+            std::string(KELBOR_LIBASAN) + (cxxRuntime.empty() ? "" : ":" + cxxRuntime);
+        env["ASAN_OPTIONS"] = "detect_leaks=0";
+    }
+    return env;
 }
 
 void writeConfig(const std::string& path, const std::string& login, const std::string& password,

@@ -162,6 +162,11 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
 inline constexpr const char* kTestLogin = "kt";
 inline constexpr const char* kTestPassword = "kt";
 
+// Environment for a client program that loads a driver of this build (isql,
+// python3): in the sanitizer build the sanitizer's runtime and the C++
+// runtime are preloaded, as an uninstrumented program must have them first.
+std::map<std::string, std::string> clientEnv();
+
 // Writes a configuration file through kelbor-config (login, password read
 // from standard input, data source, schema as the operator types it, e.g.
 // "qrv"). Fails the test when the tool fails.
