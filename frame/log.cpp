@@ -3,7 +3,8 @@
 // The log file lives in runContext.logFile; openLog and closeLog, called by
 // the entry point, are the only writers of that field. The log is line
 // buffered, so every entry is in the file as soon as it is written: a run
-// killed at any point leaves a log of everything it did up to then.
+// killed at any point leaves a log of everything it did up to then. A failed
+// write or close of the log is told once on standard error.
 #include "frame/log.h"
 
 #include <sys/stat.h>
@@ -22,10 +23,21 @@ constexpr char kLogName[] = "kelbor.log";
 // One MiB; a log of exactly this size is still appended to.
 constexpr off_t kLogLimit = 1048576;
 constexpr char kLogRefused[] = "Fehler: fopen(kelbor.log)! %s\n";
+constexpr char kLogWriteFailed[] = "Fehler: fwrite(kelbor.log)! RC:%d\n";
+
+// Set once a write to the log has failed: the failure is told once, on
+// standard error, since the log itself cannot carry it.
+constinit int logWriteFailed = 0;
 
 void writeEntry(const char* fixedText, const char* detailFmt, va_list ap) {
     std::fputs(fixedText, runContext.logFile);
-    std::vfprintf(runContext.logFile, detailFmt, ap);
+    // The entry ends in its line feed, so the detail's write is the one that
+    // reaches the file and fails with it.
+    int rc = std::vfprintf(runContext.logFile, detailFmt, ap);
+    if (logWriteFailed != 0 || (rc >= 0 && std::ferror(runContext.logFile) == 0)) return;
+    // A log that silently stops (a full disk) would read like a quiet night.
+    logWriteFailed = 1;
+    std::fprintf(stderr, kLogWriteFailed, errno);
 }
 
 }  // namespace
@@ -78,6 +90,7 @@ void openLog() {
 
 void closeLog() {
     if (runContext.logFile == nullptr) return;
-    std::fclose(runContext.logFile);
+    int rc = std::fclose(runContext.logFile);
     runContext.logFile = nullptr;
+    if (rc != 0 && logWriteFailed == 0) std::fprintf(stderr, kLogWriteFailed, errno);
 }

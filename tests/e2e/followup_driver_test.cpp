@@ -193,25 +193,30 @@ TEST(FollowUpDriver, NoConsoleOutputWithoutKelborDbg) {
 }
 
 // A library preloaded into the batch that plays a full disk for
-// kelbortgb: KELBOR_ROOM bytes fit, then writes fail with ENOSPC (the one
-// that crosses the limit writes what still fits); KELBOR_FAIL_CLOSE makes
-// its close fail with EIO. Every other file is left alone.
+// kelbortgb (or the file KELBOR_FULL_FILE names): KELBOR_ROOM bytes fit,
+// then writes fail with ENOSPC (the one that crosses the limit writes what
+// still fits); KELBOR_FAIL_CLOSE makes its close fail with EIO. Every other
+// file is left alone.
 const char kFullDisk[] = R"(
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
 static int isParameterFile(int fd) {
-    char link[64], path[4096];
+    char link[64], path[4096], name[256];
+    const char* file = getenv("KELBOR_FULL_FILE");
+    snprintf(name, sizeof name, "/%s", file != NULL ? file : "kelbortgb");
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     ssize_t n = readlink(link, path, sizeof path - 1);
-    if (n < 10) return 0;
+    size_t len = strlen(name);
+    if (n < (ssize_t)len) return 0;
     path[n] = 0;
-    return strcmp(path + n - 10, "/kelbortgb") == 0;
+    return strcmp(path + n - len, name) == 0;
 }
 
 static long written;
@@ -230,6 +235,26 @@ ssize_t write(int fd, const void* buf, size_t count) {
     ssize_t n = real(fd, buf, count);
     if (n > 0) written += n;
     return n;
+}
+
+// The log is written through stdio, whose own writes cannot be interposed:
+// its calls fail instead, as they do on a full disk (with no room at all).
+static int streamIsFull(FILE* stream) {
+    const char* room = getenv("KELBOR_ROOM");
+    if (room == NULL || atol(room) > 0 || !isParameterFile(fileno(stream))) return 0;
+    errno = ENOSPC;
+    return 1;
+}
+
+int fputs(const char* text, FILE* stream) {
+    int (*real)(const char*, FILE*) = (int (*)(const char*, FILE*))dlsym(RTLD_NEXT, "fputs");
+    return streamIsFull(stream) ? EOF : real(text, stream);
+}
+
+int vfprintf(FILE* stream, const char* format, va_list ap) {
+    int (*real)(FILE*, const char*, va_list) =
+        (int (*)(FILE*, const char*, va_list))dlsym(RTLD_NEXT, "vfprintf");
+    return streamIsFull(stream) ? -1 : real(stream, format, ap);
 }
 
 int close(int fd) {
@@ -266,6 +291,7 @@ TEST(FollowUpDriver, FailedWriteOrCloseOfTheParameterFileIsLogged) {
         std::map<std::string, std::string> env;
         std::string log;
         std::string tgb;
+        std::string err = "";
     } cases[] = {
         // The first failure is logged, once; the file keeps whole lines.
         {"room for one line",
@@ -282,6 +308,12 @@ TEST(FollowUpDriver, FailedWriteOrCloseOfTheParameterFileIsLogged) {
          {{"KELBOR_FAIL_CLOSE", "1"}},
          all + "Fehler: fclose(kelbortgb)! RC:5\n",
          fu::tgbLine("1001") + fu::tgbLine("1002") + fu::tgbLine("1003")},
+        // A log that cannot be written is told once where the operator sees it.
+        {"full disk under the log",
+         {{"KELBOR_FULL_FILE", "kelbor.log"}, {"KELBOR_ROOM", "0"}},
+         "",
+         fu::tgbLine("1001") + fu::tgbLine("1002") + fu::tgbLine("1003"),
+         "Fehler: fwrite(kelbor.log)! RC:28\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -292,6 +324,7 @@ TEST(FollowUpDriver, FailedWriteOrCloseOfTheParameterFileIsLogged) {
         fu::Outcome o = batch.run("XXX", "D", env);
         EXPECT_EQ(o.log, c.log);
         EXPECT_EQ(o.tgb, c.tgb);
+        EXPECT_EQ(o.result.err, c.err);
         // Bookings are made whatever becomes of the file.
         EXPECT_EQ(batch.accBookings("1003"), Bookings{"00:00:00 1 KF"});
     }
