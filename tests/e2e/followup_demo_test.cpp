@@ -10,7 +10,7 @@ namespace {
 
 using Bookings = std::vector<std::string>;
 
-// Loads sql/demo.sql as tools/demo does: through unixODBC's isql, one
+// Loads a script of sql/ as tools/demo does: through unixODBC's isql, one
 // statement a line, comments and blank lines dropped, the schema named QRV. On the FreeTDS route
 // this is isql through FreeTDS, as an operator would set up data by hand.
 void loadWithIsql(kt::StandinDb& db, const std::string& path) {
@@ -35,8 +35,9 @@ TEST(FollowUpDemo, DemoDataTellsItsStory) {
     const std::string demo = kt::sourceDir() + "/sql/demo.sql";
     for (const bool byIsql : {false, true}) {
         SCOPED_TRACE(byIsql ? "loaded by isql" : "loaded by the test support");
-        fu::Batch batch;
+        fu::Batch batch({}, !byIsql);
         if (byIsql) {
+            loadWithIsql(batch.db(), kt::sourceDir() + "/sql/schema.sql");
             loadWithIsql(batch.db(), demo);
         } else {
             batch.db().execFile(demo);
