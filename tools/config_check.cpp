@@ -54,7 +54,7 @@ UsedValue readUsed(const std::string& path, const char* key) {
     used.answeredBy = configEntry.key.text;
     if (!used.answeredBy.empty() && used.answeredBy.back() == '\n') used.answeredBy.pop_back();
     used.answeredByNumber = configEntry.number;
-    wipeMemory(&configEntry, sizeof configEntry);
+    wipeConfigEntry();
     return used;
 }
 

@@ -31,6 +31,20 @@ namespace fs = std::filesystem;
 
 namespace kt {
 
+namespace {
+
+// In a forked child: replaces the process with argv[0] run with argv; 127
+// when it cannot be started, as a shell says.
+[[noreturn]] void execArgv(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+}  // namespace
+
 std::string sourceDir() {
     return KELBOR_SOURCE_DIR;
 }
@@ -261,11 +275,7 @@ TdsServer::TdsServer(const std::string& databaseFile,
         if (err >= 0) dup2(err, 2);
         close(out[0]);
         close(out[1]);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execArgv(argv);
     }
     close(out[1]);
     pid_ = pid;
@@ -454,11 +464,7 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         for (const auto& name : unset) unsetenv(name.c_str());
         for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execArgv(argv);
     }
     close(in[0]);
     close(out[1]);
