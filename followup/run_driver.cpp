@@ -22,7 +22,7 @@
 #include "followup/hourly_messages.h"
 #include "followup/last_message_day.h"
 #include "frame/log.h"
-#include "frame/output_file.h"
+#include "frame/regular_file.h"
 #include "frame/run_context.h"
 
 namespace {

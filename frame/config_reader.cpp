@@ -11,7 +11,6 @@
 #include "frame/config_reader.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include <cstring>
 
 #include "frame/cipher.h"
+#include "frame/regular_file.h"
 #include "frame/wipe.h"
 
 constinit ConfigEntry configEntry{};
@@ -95,16 +95,11 @@ int readLine(std::FILE* file, ConfigLine<Limit>& line) {
     return any ? 0 : -1;
 }
 
-// Opens path for reading when it is a regular file; nullptr otherwise. The
-// open does not wait for a writer, so a FIFO is refused at once.
-std::FILE* openRegularFile(const char* path) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// Opens path for reading when it is a regular file; nullptr otherwise.
+std::FILE* openConfigFile(const char* path) {
+    int error = 0;
+    int fd = openRegularFile(path, O_RDONLY, error);
     if (fd < 0) return nullptr;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return nullptr;
-    }
     std::FILE* file = fdopen(fd, "r");
     if (file == nullptr) close(fd);
     return file;
@@ -153,7 +148,7 @@ void wipeConfigEntry() {
 
 const char* readConfigValue(const char* section, const char* key, int number, const char* path) {
     configEntry = ConfigEntry{};
-    std::FILE* file = openRegularFile(path);
+    std::FILE* file = openConfigFile(path);
     if (file == nullptr) return configEntry.value.text;
     ConfigLine<kHeaderLimit> header{};
     ConfigLine<kDataLimit> data{};

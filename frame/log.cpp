@@ -14,7 +14,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "frame/output_file.h"
+#include "frame/regular_file.h"
 #include "frame/run_context.h"
 
 namespace {

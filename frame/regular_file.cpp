@@ -1,5 +1,6 @@
-// Opening and writing the batch's output files. No state.
-#include "frame/output_file.h"
+// Opening files only as regular files, and writing the output files. No
+// state.
+#include "frame/regular_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,13 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
-int openOutputFile(const char* name, OutputMode mode, int& error) {
-    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    if (mode == OutputMode::kAppend) flags |= O_APPEND;
-    // O_NONBLOCK: a FIFO without a reader is refused at once instead of
-    // waiting for one. The file is emptied only once it is known to be a
-    // regular file, so opening something else truncates nothing.
-    int fd = open(name, flags, 0666);
+int openRegularFile(const char* path, int flags, int& error) {
+    int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         error = errno;
         return -1;
@@ -30,6 +26,16 @@ int openOutputFile(const char* name, OutputMode mode, int& error) {
         close(fd);
         return -1;
     }
+    return fd;
+}
+
+int openOutputFile(const char* name, OutputMode mode, int& error) {
+    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW;
+    if (mode == OutputMode::kAppend) flags |= O_APPEND;
+    // The file is emptied only once it is known to be a regular file, so
+    // opening something else truncates nothing.
+    int fd = openRegularFile(name, flags, error);
+    if (fd < 0) return -1;
     if (mode == OutputMode::kReplace && ftruncate(fd, 0) != 0) {
         error = errno;
         close(fd);

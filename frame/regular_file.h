@@ -1,10 +1,11 @@
-// The files the batch writes in its working directory, "kelbor.log" and
+// Files the batch opens only as regular files: the configuration it reads
+// and the two it writes in its working directory, "kelbor.log" and
 // "kelbortgb".
 //
-// Neither is ever opened through a symbolic link, nor as anything but a
-// regular file: a link planted in the working directory must not make the
-// run truncate or append to another file of its user, and a FIFO or device
-// in a file's place must not hang it. No state.
+// A FIFO or device in a file's place must neither hang the run nor feed it
+// without end. The output files are moreover never opened through a
+// symbolic link: a link planted in the working directory must not make the
+// run truncate or append to another file of its user. No state.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,12 @@ enum class OutputMode {
 // The error of a refused file that is not a regular one; every other error
 // is the errno value of the failed call.
 constexpr int kNotRegularFile = -1;
+
+// Opens path with the open(2) flags given, without waiting (a FIFO without
+// a peer is refused at once), and keeps it only when it is a regular file.
+// Returns the file descriptor, or -1 with error set: kNotRegularFile, or the
+// errno of the call that failed.
+int openRegularFile(const char* path, int flags, int& error);
 
 // Opens name (created with mode 0666 less the umask when missing) for
 // writing. Returns the file descriptor, or -1 with error set: ELOOP for a
