@@ -7,11 +7,18 @@
 // tests connect more than once in one process) first frees the earlier
 // connection's handles. The login copies are wiped as soon as the
 // connect call is over, so the password does not linger on the stack.
+//
+// A login name or data-source name that is the password (an entry of the
+// configuration file that answers every key gives them its value) is never
+// handed to the driver: the user name crosses the link unscrambled, and the
+// server names it in its failed-login message and its log.
 #include "db/connection.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "frame/run_context.h"
+#include "frame/secret_mask.h"
 #include "frame/wipe.h"
 
 SQLHDBC connHandle = nullptr;
@@ -22,6 +29,8 @@ namespace {
 SQLHENV envHandle = nullptr;
 
 // The driver manager is handed at most 23 characters of each login value.
+constexpr std::size_t kLoginWidth = 23;
+
 struct LoginFields {
     FixedText<24> dataSource;
     FixedText<24> password;
@@ -46,8 +55,16 @@ SQLCHAR* odbcText(FixedText<24>& field) {
 
 }  // namespace
 
+int isPasswordValue(const char* value, const char* password) {
+    if (password[0] == '\0') return 0;
+    return std::strncmp(value, password, kLoginWidth) == 0 ? 1 : 0;
+}
+
 int connectDatabase(const char* loginName, const char* password, const char* dataSource) {
     releaseHandles();
+    if (isPasswordValue(loginName, password) != 0 || isPasswordValue(dataSource, password) != 0) {
+        return -1;
+    }
     LoginFields login{};
     login.dataSource.assign(dataSource);
     login.password.assign(password);
@@ -67,15 +84,23 @@ int connectDatabase(const char* loginName, const char* password, const char* dat
     }
     rc = SQLConnect(connHandle, odbcText(login.dataSource), SQL_NTS, odbcText(login.loginName),
                     SQL_NTS, odbcText(login.password), SQL_NTS);
-    wipeMemory(&login, sizeof login);
     // SQL_SUCCESS_WITH_INFO is a working connection too.
-    if (SQL_SUCCEEDED(rc)) return 0;
+    if (SQL_SUCCEEDED(rc)) {
+        wipeMemory(&login, sizeof login);
+        return 0;
+    }
     readDiagnostics(SQL_HANDLE_DBC, connHandle, diagRecord);
     if (runContext.consoleDebug != 0) {
+        // A driver may quote what it was given; the password it got is the
+        // cut one.
+        FixedText<sizeof diagRecord.Message> message{};
+        maskPassword(diagRecord.Message.text, login.password.text, message);
         std::printf("Connect Error: SQLCode: %ld sqlState: %s Msg: %s\n",
                     static_cast<long>(diagRecord.NativeError), diagRecord.SqlState.text,
-                    diagRecord.Message.text);
+                    message.text);
+        wipeMemory(&message, sizeof message);
     }
+    wipeMemory(&login, sizeof login);
     return -1;
 }
 

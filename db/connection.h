@@ -22,9 +22,16 @@ struct DiagRecord {
 extern SQLHDBC connHandle;
 extern DiagRecord diagRecord;
 
+// 1 when value, as the driver would get it (its first 23 characters), is
+// the non-empty password as the driver would get it; 0 otherwise.
+int isPasswordValue(const char* value, const char* password);
+
 // Connects to the data source with the login. Returns 0 when connected
 // (SQL_SUCCESS_WITH_INFO included), -1 when a handle could not be allocated
-// or the connect failed (diagRecord then holds the first diagnostic record).
+// or the connect failed (diagRecord then holds the first diagnostic record),
+// and -1 without calling the driver when the login name or the data-source
+// name is the password (isPasswordValue), which would send or show it in
+// clear.
 int connectDatabase(const char* loginName, const char* password, const char* dataSource);
 
 // Reads diagnostic record 1 of the handle into rec after clearing it.

@@ -14,6 +14,7 @@
 #include "frame/config_reader.h"
 #include "frame/fixed_text.h"
 #include "frame/log.h"
+#include "frame/platform.h"
 #include "frame/run_context.h"
 #include "frame/schema_name.h"
 #include "frame/wipe.h"
@@ -23,6 +24,11 @@ namespace {
 constexpr char kConsolidatedEdition[] = "QUORV";
 constexpr char kDebugEnv[] = "KELBOR_DBG";
 constexpr char kConnectFailed[] = "Fehler(DB-Connect)! ";
+constexpr char kPasswordAsLogin[] = "Info: DB-Connect nicht versucht! ";
+constexpr char kPasswordAsLoginDetail[] =
+    "Name oder Net ist das Kennwort (ein Eintrag mit Nummer 0 oder unter einer Kopfzeile ohne "
+    "zwei \";\" beantwortet jeden Schl\xFC"
+    "ssel)\n";
 constexpr char kMasked[] = "***";
 
 // The login as read from the configuration file; each value is cut at its
@@ -62,6 +68,9 @@ void readLogin(const char* iniPath, Login& login) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is read: a core file of this process could hold the
+    // deciphered password.
+    forbidCoreDumps();
     if (argc < 4) {
         printUsage();
         return 0;
@@ -80,6 +89,8 @@ int main(int argc, char** argv) {
     wipeConfigEntry();
     formSchemaName(login.schemaValue.text, runContext.schemaName);
 
+    // connectDatabase refuses a login name or data-source name that is the
+    // password, without calling the driver.
     int rc = connectDatabase(login.loginName.text, login.password.text, login.dataSource.text);
     // The password stays out of the log: the line names it only by "***".
     // An entry that answers every request (numbered 0, or under a header
@@ -87,13 +98,13 @@ int main(int argc, char** argv) {
     // value, so they are masked alike when they equal it.
     const char* name = login.loginName.text;
     const char* net = login.dataSource.text;
-    if (!login.password.empty()) {
-        if (std::strcmp(name, login.password.text) == 0) name = kMasked;
-        if (std::strcmp(net, login.password.text) == 0) net = kMasked;
-    }
+    if (isPasswordValue(name, login.password.text) != 0) name = kMasked;
+    if (isPasswordValue(net, login.password.text) != 0) net = kMasked;
     wipeMemory(&login.password, sizeof login.password);
     if (rc != 0) {
         logEntry(kConnectFailed, "RC:%d Name:%s Pwd:%s Net:%s\n", rc, name, kMasked, net);
+        if (name == kMasked || net == kMasked)
+            logEntry(kPasswordAsLogin, "%s", kPasswordAsLoginDetail);
     } else {
         processDayRecords(runContext.schemaName.text);
     }

@@ -36,6 +36,14 @@ int openOutputFile(const char* name, OutputMode mode, int& error) {
     // opening something else truncates nothing.
     int fd = openRegularFile(name, flags, error);
     if (fd < 0) return -1;
+    // A hard link planted in the file's place is a regular file too, but
+    // writing it would truncate or append to the linked file elsewhere.
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || st.st_nlink > 1) {
+        error = st.st_nlink > 1 ? kHardLinked : errno;
+        close(fd);
+        return -1;
+    }
     if (mode == OutputMode::kReplace && ftruncate(fd, 0) != 0) {
         error = errno;
         close(fd);
@@ -50,6 +58,7 @@ const char* outputFileReason(int error) {
         return "keine regul\xE4"
                "re Datei";
     if (error == ELOOP) return "symbolischer Link";
+    if (error == kHardLinked) return "harter Link";
     return std::strerror(error);
 }
 

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -26,7 +27,9 @@
 #include "frame/config_reader.h"
 #include "frame/run_context.h"
 #include "frame/schema_name.h"
+#include "frame/secret_mask.h"
 #include "frame/wipe.h"
+#include "tools/service_user.h"
 
 namespace {
 
@@ -58,14 +61,14 @@ UsedValue readUsed(const std::string& path, const char* key) {
     return used;
 }
 
-// Keeps a text for printing: the password, wherever it shows, becomes ***.
-std::string masked(std::string text, const std::string& password) {
-    if (password.empty()) return text;
-    for (std::size_t at = text.find(password); at != std::string::npos;
-         at = text.find(password, at + 3)) {
-        text.replace(at, password.size(), "***");
-    }
-    return text;
+// Keeps a text for printing: the password, wherever it stands as a token of
+// its own, becomes ***; words that merely contain it stay whole.
+std::string masked(const std::string& text, const std::string& password) {
+    std::vector<char> out(text.size() * 3 + 1);
+    maskPassword(text.c_str(), password.c_str(), out.data(), out.size());
+    std::string result = out.data();
+    wipeMemory(out.data(), out.size());
+    return result;
 }
 
 bool plainSchemaName(const std::string& name) {
@@ -116,6 +119,30 @@ bool hasState(const std::vector<DiagLine>& lines, std::initializer_list<const ch
     return false;
 }
 
+bool containsNoCase(const std::string& text, const char* word) {
+    std::string lower = text;
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return lower.find(word) != std::string::npos;
+}
+
+// Microsoft's driver names the failed TLS handshake ("SSL Provider: ...
+// certificate verify failed"). FreeTDS only says "Adaptive Server
+// connection failed" (20002) without its "unavailable or does not exist"
+// (20009): the server took the connection, and what then fails before the
+// login is, with encryption required, the handshake.
+bool tlsFailure(const std::vector<DiagLine>& lines) {
+    bool unreachable = false;
+    bool failedAfterConnect = false;
+    for (const DiagLine& line : lines) {
+        for (const char* word : {"ssl", "tls", "certificate", "encrypt"}) {
+            if (containsNoCase(line.message, word)) return true;
+        }
+        unreachable = unreachable || line.native == 20009;
+        failedAfterConnect = failedAfterConnect || line.native == 20002;
+    }
+    return failedAfterConnect && !unreachable;
+}
+
 std::string connectCause(const std::vector<DiagLine>& lines, const std::string& dataSource) {
     if (hasState(lines, {"IM002"})) {
         if (dataSource.empty()) return "unknown data source: the file names none (DATABASE)";
@@ -130,6 +157,12 @@ std::string connectCause(const std::vector<DiagLine>& lines, const std::string& 
     if (refused) {
         return "login refused: the server does not accept this login name and password, "
                "or not for its default database";
+    }
+    if (tlsFailure(lines)) {
+        return "TLS or certificate failure: the server was reached, but the encrypted link was "
+               "not set up: the CA file (FreeTDS: \"ca file\" in freetds.conf) does not vouch "
+               "for the server's certificate, the certificate does not name the host, or only "
+               "one side requires encryption";
     }
     if (hasState(lines, {"08001", "08S01", "HYT00", "HYT01", "S1T00"})) {
         return "server not reachable: check Server= and Port= of the data source, the network "
@@ -208,6 +241,16 @@ int connectAndRead(const UsedValues& used) {
     // The connection cuts each value itself; the cut password is what a
     // driver could echo.
     std::string password = connectForm(used.password.value);
+    const bool loginIsPassword = isPasswordValue(used.login.value.c_str(), password.c_str()) != 0;
+    if (loginIsPassword || isPasswordValue(used.dataSource.value.c_str(), password.c_str()) != 0) {
+        wipeString(password);
+        std::cout << "connection: not tried\n";
+        std::cout << "likely cause: the " << (loginIsPassword ? "login name" : "data-source name")
+                  << " is the password: an entry numbered 0, or under a header line without two "
+                     "\";\", answers every key (kelbor-config show names it); the batch does not "
+                     "connect with it either, as the server would see the password as a name\n";
+        return 1;
+    }
     int rc = connectDatabase(used.login.value.c_str(), used.password.value.c_str(),
                              used.dataSource.value.c_str());
     if (rc != 0) {
@@ -291,6 +334,27 @@ int connectAndRead(const UsedValues& used) {
     return 0;
 }
 
+// Tells whether the service user can read the file at path. Returns an
+// empty text when it can (or does not exist), else the likely cause.
+std::string checkServiceUser(const std::string& path) {
+    ServiceUser user = serviceUser();
+    std::cout << "service user " << user.name << ": ";
+    if (!user.exists) {
+        std::cout << "no such user, so not checked whether it can read the file "
+                     "(KELBOR_SERVICE_USER names the service user)\n";
+        return "";
+    }
+    std::string why = unreadableFor(user, path);
+    if (why.empty()) {
+        std::cout << "can read " << path << "\n";
+        return "";
+    }
+    std::cout << "cannot read " << path << ": " << why << "\n";
+    return "file unreadable for the service user " + user.name + " (" + why +
+           "): give the file to its group (kelbor-config write as root does; or chgrp " +
+           user.groupName + " and chmod 0640) and let it pass every folder above";
+}
+
 }  // namespace
 
 UsedValues readUsedValues(const std::string& path) {
@@ -351,9 +415,15 @@ int checkSetUp(const std::string& path) {
                                 ? shown(used.schema.value, password)
                                 : used.schema.value + " (schema name " + used.schemaName + ")");
     for (const std::string& warning : used.warnings) std::cout << "warning: " << warning << "\n";
+    // Root reads every file; the nightly run is the service user's.
+    const std::string serviceProblem = geteuid() == 0 ? checkServiceUser(path) : "";
 
     int rc = connectAndRead(used);
     wipeUsedValues(used);
+    if (!serviceProblem.empty()) {
+        std::cout << "likely cause: " << serviceProblem << "\n";
+        rc = 1;
+    }
     std::cout << (rc == 0 ? "result: a run would get going\n"
                           : "result: a run would not get going\n");
     return rc;

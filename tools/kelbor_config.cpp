@@ -6,7 +6,9 @@
 // deciphers with (frame/cipher.h), so what this tool writes is exactly what
 // the batch will see. The password never comes from the command line, which
 // other users can read: it is asked for without echo, or read from standard
-// input with --password-stdin.
+// input with --password-stdin; decipher takes its hex text from standard
+// input too. The process makes itself non-dumpable first, so no core file
+// of it holds a password.
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -24,11 +26,14 @@
 #include <string>
 #include <vector>
 
+#include "db/connection.h"
 #include "frame/cipher.h"
 #include "frame/config_reader.h"
+#include "frame/platform.h"
 #include "frame/schema_name.h"
 #include "frame/wipe.h"
 #include "tools/config_check.h"
+#include "tools/service_user.h"
 
 namespace {
 
@@ -39,22 +44,30 @@ constexpr char kUsage[] =
     "      Writes FILE with the four entries LOGIN, PASS, DATABASE and SCHEMA, replacing\n"
     "      it. The password is asked for without echo, or read as one line from standard\n"
     "      input with --password-stdin. The schema is given as the tables are qualified\n"
-    "      (e.g. qrv); it is stored followed by \".\". A new file gets mode 0600; with\n"
-    "      --group, mode 0640 and that group (for the service user); a rewrite keeps the\n"
-    "      owner, group and mode of the file it replaces (never access for others).\n"
+    "      (e.g. qrv); it is stored followed by \".\". The file belongs to the writer:\n"
+    "      one owned by another user (root aside) is not replaced. With --group it gets\n"
+    "      mode 0640 and that group. Run by root without --group, it gets the service\n"
+    "      user's group and mode 0640 when that user exists; otherwise a new file gets\n"
+    "      mode 0600 and a rewrite keeps the group and mode of the file it replaces\n"
+    "      (never access for others).\n"
     "  kelbor-config show FILE [--reveal]\n"
-    "      Prints the values the batch takes from FILE, then every entry deciphered; the\n"
-    "      password as *** unless --reveal. Warns about entries that answer every key.\n"
+    "      Prints the values the batch takes from FILE, then every entry deciphered;\n"
+    "      unless --reveal, only LOGIN, DATABASE and SCHEMA values are shown, and none\n"
+    "      that is the password. Warns about entries that answer every key.\n"
     "  kelbor-config check FILE\n"
     "      Connects as the batch would and reads, changing nothing: each table, the\n"
-    "      server's clock, the accounting day and its day records. Exits 0 when a run\n"
-    "      would get going, 1 otherwise.\n"
+    "      server's clock, the accounting day and its day records. Run by root, also\n"
+    "      whether the service user can read FILE. Exits 0 when a run would get going,\n"
+    "      1 otherwise.\n"
     "  kelbor-config encipher\n"
     "      Reads one line from standard input and prints it enciphered as hex text.\n"
-    "  kelbor-config decipher HEX\n"
-    "      Prints what the batch deciphers HEX to.\n"
+    "  kelbor-config decipher\n"
+    "      Reads hex text from standard input and prints what the batch deciphers it\n"
+    "      to.\n"
     "  kelbor-config --help | --version\n"
-    "Options take their value as --opt VALUE or --opt=VALUE, in any order.\n";
+    "Options take their value as --opt VALUE or --opt=VALUE, in any order.\n"
+    "The service user is kelbor, or the user named by the environment variable\n"
+    "KELBOR_SERVICE_USER.\n";
 
 // The batch keeps at most 50 characters of a login value and hands at most
 // 23 of them to the driver manager; the stored schema value holds 21, of
@@ -263,20 +276,35 @@ bool onePath(const std::string& command, const ParsedArgs& parsed, std::string& 
     return true;
 }
 
-// Who gets the written file and with which mode.
+// Who gets the written file and with which mode. Its owner is always the
+// writer.
 struct FileAccess {
     mode_t mode = S_IRUSR | S_IWUSR;
-    uid_t owner = static_cast<uid_t>(-1);  // -1: whoever writes it
-    gid_t group = static_cast<gid_t>(-1);
+    gid_t group = static_cast<gid_t>(-1);  // -1: the writer's
     std::string groupName;
+    std::string note;  // told on standard error once the file is written
 };
 
 // A new file is private to its writer; --group shares it with one group
-// for reading; a rewrite keeps what the replaced file had, so a file once
-// handed to the service user stays readable for it. Others never get access
-// to a file that holds the password.
+// for reading. Root writes for the service user: its group may read. A
+// rewrite otherwise keeps the group and mode the replaced file had, so a
+// file once handed to the service user stays readable for it. Others never
+// get access to a file that holds the password.
+//
+// A file owned by another user is not replaced: it may have been planted
+// in a folder both can write, and keeping its owner would hand that user
+// the password. Root and the writer are the only owners kept.
 bool chooseAccess(const std::string& path, const ParsedArgs& parsed, FileAccess& access,
                   Failure& failure) {
+    struct stat st {};
+    const bool exists = lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (exists && st.st_uid != 0 && st.st_uid != geteuid()) {
+        failure = {kExitFailure, "will not replace " + path + ": it belongs to the user " +
+                                     userName(st.st_uid) +
+                                     ", who could then read the password; remove it first "
+                                     "(and check who may write its folder)"};
+        return false;
+    }
     if (parsed.has("--group")) {
         const std::string& name = parsed.options.at("--group");
         const group* gr = getgrnam(name.c_str());
@@ -289,10 +317,26 @@ bool chooseAccess(const std::string& path, const ParsedArgs& parsed, FileAccess&
         access.groupName = name;
         return true;
     }
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
+    // A group the operator gave the file earlier (anything but root's own)
+    // stays.
+    const bool operatorsGroup = exists && st.st_gid != 0;
+    if (geteuid() == 0 && !operatorsGroup) {
+        ServiceUser user = serviceUser();
+        if (user.exists) {
+            access.mode = S_IRUSR | S_IWUSR | S_IRGRP;
+            access.group = user.gid;
+            access.groupName = user.groupName;
+            return true;
+        }
+        access.note = "note: there is no user " + user.name +
+                      " (KELBOR_SERVICE_USER names the "
+                      "service user), so " +
+                      path +
+                      " is readable by root only; give it to the "
+                      "service user's group with --group GROUP";
+    }
+    if (!exists) return true;
     access.mode = st.st_mode & (S_IRWXU | S_IRWXG);
-    if (geteuid() == 0) access.owner = st.st_uid;
     access.group = st.st_gid;
     const group* gr = getgrgid(st.st_gid);
     access.groupName = gr != nullptr ? gr->gr_name : std::to_string(st.st_gid);
@@ -302,8 +346,11 @@ bool chooseAccess(const std::string& path, const ParsedArgs& parsed, FileAccess&
 // Why the folder that is to hold path cannot, or an empty text.
 std::string folderProblem(const std::string& path) {
     std::size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    if (folder.empty()) folder = "/";
+    // Built in one go: assigning "/" to the cut text afterwards made GCC 12
+    // warn (-Wrestrict) about an overlap that cannot happen.
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? std::string("/")
+                                                          : path.substr(0, slash);
     struct stat st {};
     if (stat(folder.c_str(), &st) != 0) {
         if (errno == ENOENT) return "the directory " + folder + " does not exist";
@@ -331,8 +378,8 @@ bool replaceFile(const std::string& path, const std::string& content, const File
     }
     std::string step = "cannot write " + path;
     bool ok = fchmod(fd, S_IRUSR | S_IWUSR) == 0;
-    if (ok && (access.owner != static_cast<uid_t>(-1) || access.group != static_cast<gid_t>(-1))) {
-        ok = fchown(fd, access.owner, access.group) == 0;
+    if (ok && access.group != static_cast<gid_t>(-1)) {
+        ok = fchown(fd, static_cast<uid_t>(-1), access.group) == 0;
         if (!ok) step = "cannot give " + path + " to the group " + access.groupName;
     }
     ok = ok && fchmod(fd, access.mode) == 0;
@@ -383,6 +430,14 @@ int cmdWrite(const ParsedArgs& parsed) {
     }
     std::string reason =
         password.empty() ? "the password is empty" : checkValue("the password", password);
+    // The batch would refuse such a login rather than send the password as
+    // a name.
+    if (reason.empty() && (isPasswordValue(login.c_str(), password.c_str()) != 0 ||
+                           isPasswordValue(dataSource.c_str(), password.c_str()) != 0)) {
+        reason =
+            "the password is the login name or the data-source name; the batch does not "
+            "connect with such a login";
+    }
     if (!reason.empty()) {
         wipeString(password);
         return fail({kExitUsage, reason});
@@ -397,7 +452,9 @@ int cmdWrite(const ParsedArgs& parsed) {
     wipeString(password);
     bool ok = replaceFile(path, content, access, failure);
     wipeString(content);
-    return ok ? 0 : fail(failure);
+    if (!ok) return fail(failure);
+    if (!access.note.empty()) std::cerr << "kelbor-config: " << access.note << "\n";
+    return 0;
 }
 
 // Splits text into lines, each keeping its "\n" (the last may have none);
@@ -453,15 +510,20 @@ int cmdShow(const ParsedArgs& parsed) {
     // First what a run takes, by the batch's own reader.
     UsedValues used = readUsedValues(path);
     const std::string& password = used.password.value;
-    auto hidden = [&](const std::string& value) {
-        return !reveal && !password.empty() && value == password;
+    // Without --reveal only the values of the three keys that hold no secret
+    // are shown, and none of them when it is the password: a mistyped key
+    // ("Pass") or an entry that answers every key must not give it away.
+    auto hidden = [&](const std::string& key, const std::string& value) {
+        if (reveal) return false;
+        if (key != "LOGIN" && key != "DATABASE" && key != "SCHEMA") return true;
+        return !password.empty() && value == password;
     };
     std::cout << "The batch uses:\n";
     for (const UsedValue* v : {&used.login, &used.password, &used.dataSource, &used.schema}) {
         std::cout << "  " << v->key << " = ";
         if (!v->found) {
             std::cout << "(no entry: empty)\n";
-        } else if (hidden(v->value)) {
+        } else if (hidden(v->answeredBy, v->value)) {
             std::cout << "***\n";
         } else if (v == &used.schema) {
             std::cout << v->value << " (schema name " << used.schemaName << ")\n";
@@ -487,7 +549,7 @@ int cmdShow(const ParsedArgs& parsed) {
         std::string key = withoutLineFeed(entry.key.text);
         std::string value = decipher(entry.value.text);
         std::cout << "  " << entry.number << " " << key << " = ";
-        if ((key == "PASS" && !reveal) || hidden(value)) {
+        if (hidden(key, value)) {
             std::cout << "***";
         } else {
             std::cout << value;
@@ -522,16 +584,30 @@ int cmdEncipher(const ParsedArgs& parsed) {
     return 0;
 }
 
+// The hex text comes from standard input: enciphered, it is still the
+// password to anyone with this tool, and a command line is visible to every
+// user in the process list and stays in the shell's history.
 int cmdDecipher(const ParsedArgs& parsed) {
-    if (parsed.positional.size() != 1) {
-        return fail({kExitUsage, "decipher: give exactly one hex text"});
+    if (parsed.positional.size() > 1) {
+        return fail({kExitUsage, "decipher: give at most one hex text"});
     }
-    const std::string& hex = parsed.positional[0];
+    std::string hex;
+    if (parsed.positional.empty()) {
+        if (!readStdinLine(hex))
+            return fail({kExitUsage, "decipher: no hex text on standard input"});
+    } else {
+        hex = parsed.positional[0];
+        std::cerr << "kelbor-config: warning: a hex text on the command line is visible to "
+                     "other users; give it on standard input\n";
+    }
     if (hex.find_first_not_of("0123456789ABCDEF") != std::string::npos || hex.size() % 16 != 0) {
         std::cerr << "kelbor-config: warning: not groups of 16 upper-case hex digits; "
                      "deciphered the way the batch would\n";
     }
-    std::cout << decipher(hex) << "\n";
+    std::string text = decipher(hex);
+    std::cout << text << "\n";
+    wipeString(text);
+    wipeString(hex);
     return 0;
 }
 
@@ -558,6 +634,7 @@ const Command kCommands[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+    forbidCoreDumps();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return fail({kExitUsage, "a command is missing"});
     std::string command = args[0];

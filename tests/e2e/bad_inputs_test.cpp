@@ -207,7 +207,7 @@ TEST(BadInputs, DatabaseTextsLongerThanTheirFieldsAreCut) {
             longText + "', '" + longText + "', '" + longText + "', '" + std::string(255, 'y') +
             "')\n" + fu::sickSinceFriday("100200300400"));
     kt::TempDir work;
-    kt::writeConfig(work.file("kelbor.ini"), "demo", "demo", db.dsn(), "qrv");
+    kt::writeConfig(work.file("kelbor.ini"), "demo", "demo-pw", db.dsn(), "qrv");
     kt::RunResult r = kt::runProgram({kt::kelborBinary(), "kelbor.ini", "XXX", "D"}, work.path(),
                                      {}, "", {"KELBOR_DBG"});
     EXPECT_EQ(r.exitCode, 0);
@@ -272,12 +272,13 @@ TEST(BadInputs, ApostrophesInPersonnelNumbersAndCodes) {
 }
 
 // kelbor.log and kelbortgb are opened only as regular files and never
-// through a symbolic link: a planted link must not truncate or append to
-// the file it points to, a FIFO must not hang the run. Tests may run as
+// through a symbolic link or as a second name of another file (a hard
+// link): a planted link must not truncate or append to the file it points
+// to, a FIFO must not hang the run. Tests may run as
 // root, for whom a read-only folder is no obstacle: a folder of the file's
 // name stops everyone.
 TEST(BadInputs, LogOrParameterFileThatIsNoPlainFile) {
-    enum class Plant { kFolder, kLink, kFifo };
+    enum class Plant { kFolder, kLink, kHardLink, kFifo };
     const struct {
         const char* name;
         const char* file;
@@ -288,11 +289,14 @@ TEST(BadInputs, LogOrParameterFileThatIsNoPlainFile) {
          "Fehler: fopen(kelbor.log)! Is a directory\n"},
         {"kelbor.log is a link", "kelbor.log", Plant::kLink,
          "Fehler: fopen(kelbor.log)! symbolischer Link\n"},
+        {"kelbor.log is a hard link", "kelbor.log", Plant::kHardLink,
+         "Fehler: fopen(kelbor.log)! harter Link\n"},
         {"kelbor.log is a FIFO", "kelbor.log", Plant::kFifo,
          "Fehler: fopen(kelbor.log)! keine regul\xE4"
          "re Datei\n"},
         {"kelbortgb is a folder", "kelbortgb", Plant::kFolder, ""},
         {"kelbortgb is a link", "kelbortgb", Plant::kLink, ""},
+        {"kelbortgb is a hard link", "kelbortgb", Plant::kHardLink, ""},
         {"kelbortgb is a FIFO", "kelbortgb", Plant::kFifo, ""},
     };
     const std::string victimText = "[kelbor];KELBOR;login\n";
@@ -305,11 +309,13 @@ TEST(BadInputs, LogOrParameterFileThatIsNoPlainFile) {
         kt::writeFile(victim, victimText);
         if (c.plant == Plant::kFolder) std::filesystem::create_directory(path);
         if (c.plant == Plant::kLink) std::filesystem::create_symlink(victim, path);
+        if (c.plant == Plant::kHardLink) std::filesystem::create_hard_link(victim, path);
         if (c.plant == Plant::kFifo) {
             ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
         }
         // A batch that waits for a FIFO's reader is stopped after a while.
-        kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", batch.db().dsn(), "qrv");
+        kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", batch.db().dsn(),
+                        "qrv");
         kt::RunResult r =
             kt::runProgram({"/usr/bin/timeout", "60", kt::kelborBinary(), "kelbor.ini", "XXX", "D"},
                            batch.work().path(), {}, "", {"KELBOR_DBG"});

@@ -3,6 +3,7 @@
 // conventions, who may read the file it writes, and show's view of what the
 // batch will take from a file.
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,10 +22,17 @@ namespace {
 const char kLogin[] = "nightly";
 const char kPassword[] = "S3cret-Pw!";
 
-kt::RunResult tool(const std::vector<std::string>& args, const std::string& stdinText = "") {
+// A service user that no machine has, so that what root writes does not
+// depend on whether this one has the user kelbor.
+const std::map<std::string, std::string> kNoServiceUser = {
+    {"KELBOR_SERVICE_USER", "kelbor-no-such-user"}};
+
+kt::RunResult tool(const std::vector<std::string>& args, const std::string& stdinText = "",
+                   const std::map<std::string, std::string>& env = kNoServiceUser,
+                   const kt::Identity* as = nullptr) {
     std::vector<std::string> argv{kt::configBinary()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return kt::runProgram(argv, "", {}, stdinText);
+    return kt::runProgram(argv, "", env, stdinText, {}, as);
 }
 
 std::string encipher(const std::string& text) {
@@ -154,6 +162,15 @@ TEST_F(ConfigCheck, EachBrokenSetUpNamesItsCauseAndExitsOne) {
         EXPECT_EQ(r.out.find(c.password), std::string::npos) << r.out;
         EXPECT_EQ(r.err.find(c.password), std::string::npos) << r.err;
     }
+
+    // A short password masked inside words would garble every message and,
+    // by where it cuts, tell the password.
+    kt::RunResult shortPw = check("x", "kelbor-no-such-dsn");
+    EXPECT_EQ(shortPw.exitCode, 1);
+    EXPECT_NE(shortPw.out.find("[unixODBC][Driver Manager]Data source name not found"),
+              std::string::npos)
+        << shortPw.out;
+    EXPECT_EQ(shortPw.out.find("***ODBC"), std::string::npos) << shortPw.out;
 
     kt::RunResult missing = tool({"check", dir_.file("absent.ini")});
     EXPECT_EQ(missing.exitCode, 1);
@@ -347,10 +364,16 @@ TEST(ConfigShow, ShowsWhatTheBatchTakesAndWarnsAboutEntriesAnsweringEveryKey) {
         }
 
         // The preflight names no value the password gives away either: the
-        // schema name is the value cut by one and upper-cased.
+        // schema name is the value cut by one and upper-cased. It does not
+        // connect with the password as the login name, as the batch does not.
         kt::RunResult chk = tool({"check", ini});
         EXPECT_EQ(chk.out.find(kPassword), std::string::npos) << chk.out;
         EXPECT_EQ(chk.out.find("S3CRET-PW"), std::string::npos) << chk.out;
+        EXPECT_EQ(
+            chk.out.find("connection: not tried\nlikely cause: the login name is the password") !=
+                std::string::npos,
+            c.warns)
+            << chk.out;
 
         // The batch agrees: its failed-connect line names the login show named.
         kt::RunResult run = kt::runProgram({kt::kelborBinary(), ini, "XXX", "D"}, dir.path(), {},
@@ -359,9 +382,187 @@ TEST(ConfigShow, ShowsWhatTheBatchTakesAndWarnsAboutEntriesAnsweringEveryKey) {
         std::string log = kt::readFile(dir.file("kelbor.log"));
         if (!c.warns) {
             EXPECT_NE(log.find("Name:first Pwd:*** Net:dsn\n"), std::string::npos) << log;
+        } else {
+            EXPECT_NE(log.find("Name:*** Pwd:*** Net:***\nInfo: DB-Connect nicht versucht! "),
+                      std::string::npos)
+                << log;
         }
         std::remove(dir.file("kelbor.log").c_str());
     }
 }
 
 }  // namespace
+
+namespace {
+
+// A key other than LOGIN, DATABASE and SCHEMA may hold a secret under a
+// mistyped name ("Pass"): show prints none of their values without --reveal.
+TEST(ConfigShow, ShowsNoValueOfAnyOtherKeyWithoutReveal) {
+    kt::TempDir dir;
+    const std::string ini = dir.file("kelbor.ini");
+    kt::writeFile(ini, "[kelbor];KELBOR;login\n1;LOGIN;" + encipher("first") +
+                           "\n[kelbor];KELBOR;password\n2;Pass;" + encipher("Typo-Secret-1") +
+                           "\n[kelbor];KELBOR;note\n5;NOTE;" + encipher("a-note") +
+                           "\n[kelbor];KELBOR;data source\n3;DATABASE;" + encipher("dsn") + "\n");
+    kt::RunResult r = tool({"show", ini});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find("Typo-Secret-1"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("a-note"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  2 Pass = ***\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  1 LOGIN = first\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  3 DATABASE = dsn\n"), std::string::npos) << r.out;
+    kt::RunResult revealed = tool({"show", ini, "--reveal"});
+    EXPECT_NE(revealed.out.find("  2 Pass = Typo-Secret-1\n"), std::string::npos) << revealed.out;
+    EXPECT_NE(revealed.out.find("  5 NOTE = a-note\n"), std::string::npos) << revealed.out;
+}
+
+// An enciphered value is the password to anyone with this tool: decipher
+// takes it from standard input, and warns when it stands on the command
+// line, where every user sees it.
+TEST(ConfigTool, DecipherReadsItsHexTextFromStandardInput) {
+    const std::string hex = encipher("Kennwort-123");
+    kt::RunResult piped = tool({"decipher"}, hex + "\n");
+    EXPECT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.out, "Kennwort-123\n");
+    EXPECT_EQ(piped.err, "");
+    kt::RunResult argument = tool({"decipher", hex});
+    EXPECT_EQ(argument.exitCode, 0);
+    EXPECT_EQ(argument.out, "Kennwort-123\n");
+    EXPECT_NE(argument.err.find("warning: a hex text on the command line is visible"),
+              std::string::npos)
+        << argument.err;
+    EXPECT_EQ(tool({"decipher"}).exitCode, 2);
+
+    // The login name or data source as the password is refused when written.
+    kt::TempDir dir;
+    kt::RunResult same = tool(
+        {"write", dir.file("k.ini"), "--login=Same-1", "--dsn=d", "--schema=s", "--password-stdin"},
+        "Same-1\n");
+    EXPECT_EQ(same.exitCode, 2);
+    EXPECT_NE(same.err.find("the password is the login name"), std::string::npos) << same.err;
+    EXPECT_FALSE(kt::fileExists(dir.file("k.ini")));
+}
+
+struct stat statOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+// Ids no user of the machine has.
+constexpr kt::Identity kIntruder = {64123, 64123};
+constexpr kt::Identity kWriter = {64124, 64124};
+
+// Another user pre-creates the configuration file in a folder both may
+// write. Replacing it while keeping its owner would hand that user the
+// password: write refuses, for root and for an unprivileged writer alike,
+// and keeps only an owner that is root or the writer.
+TEST(ConfigTool, FilePlantedByAnotherUserIsNotReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
+    kt::TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    const std::string ini = dir.file("kelbor.ini");
+    const std::vector<std::string> args = {"write",   ini,          "--login=u",
+                                           "--dsn=d", "--schema=s", "--password-stdin"};
+    for (const kt::Identity* writer : {static_cast<const kt::Identity*>(nullptr), &kWriter}) {
+        SCOPED_TRACE(writer == nullptr ? "root" : "unprivileged writer");
+        kt::writeFile(ini, "planted\n");
+        ASSERT_EQ(chown(ini.c_str(), kIntruder.uid, kIntruder.gid), 0);
+        ASSERT_EQ(chmod(ini.c_str(), 0666), 0);
+        kt::RunResult r = tool(args, "Root-Secret-9\n", kNoServiceUser, writer);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find("will not replace " + ini + ": it belongs to the user 64123"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(kt::readFile(ini), "planted\n");
+        EXPECT_EQ(statOf(ini).st_uid, kIntruder.uid);
+        ASSERT_EQ(unlink(ini.c_str()), 0);
+    }
+
+    // The writer's own file is replaced and keeps its group and mode.
+    ASSERT_EQ(tool(args, "Own-Secret-1\n", kNoServiceUser, &kWriter).exitCode, 0);
+    EXPECT_EQ(statOf(ini).st_uid, kWriter.uid);
+    EXPECT_EQ(statOf(ini).st_mode & 0777, 0600u);
+    ASSERT_EQ(chmod(ini.c_str(), 0640), 0);
+    kt::RunResult again = tool(args, "Own-Secret-2\n", kNoServiceUser, &kWriter);
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(statOf(ini).st_uid, kWriter.uid);
+    EXPECT_EQ(statOf(ini).st_mode & 0777, 0640u);
+}
+
+// Root writes the file the service user is to read: root's own, readable by
+// that user's group. The service user is chosen through
+// KELBOR_SERVICE_USER; nobody stands in for kelbor.
+TEST(ConfigTool, RootWritesTheFileForTheServiceUsersGroup) {
+    if (geteuid() != 0) GTEST_SKIP() << "root's behaviour";
+    const passwd* nobody = getpwnam("nobody");
+    if (nobody == nullptr) GTEST_SKIP() << "no user nobody";
+    const gid_t serviceGroup = nobody->pw_gid;
+    const std::map<std::string, std::string> service = {{"KELBOR_SERVICE_USER", "nobody"}};
+    kt::TempDir dir;
+    const std::string ini = dir.file("kelbor.ini");
+    const std::vector<std::string> args = {"write",   ini,          "--login=u",
+                                           "--dsn=d", "--schema=s", "--password-stdin"};
+
+    kt::RunResult r = tool(args, "pw-1\n", service);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(statOf(ini).st_uid, 0u);
+    EXPECT_EQ(statOf(ini).st_gid, serviceGroup);
+    EXPECT_EQ(statOf(ini).st_mode & 0777, 0640u);
+
+    // A file root once kept to itself is handed over on the next write ...
+    ASSERT_EQ(chown(ini.c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod(ini.c_str(), 0600), 0);
+    EXPECT_EQ(tool(args, "pw-1\n", service).exitCode, 0);
+    EXPECT_EQ(statOf(ini).st_gid, serviceGroup);
+    EXPECT_EQ(statOf(ini).st_mode & 0777, 0640u);
+
+    // ... a group the operator chose stays ...
+    const group* daemon = getgrnam("daemon");
+    ASSERT_NE(daemon, nullptr);
+    ASSERT_EQ(chown(ini.c_str(), 0, daemon->gr_gid), 0);
+    EXPECT_EQ(tool(args, "pw-1\n", service).exitCode, 0);
+    EXPECT_EQ(statOf(ini).st_gid, daemon->gr_gid);
+
+    // ... and without the service user, root says why the file stays its own.
+    ASSERT_EQ(unlink(ini.c_str()), 0);
+    kt::RunResult none = tool(args, "pw-1\n");
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_NE(none.err.find("note: there is no user kelbor-no-such-user"), std::string::npos)
+        << none.err;
+    EXPECT_EQ(statOf(ini).st_mode & 0777, 0600u);
+}
+
+}  // namespace
+
+// check as root: a file the service user cannot read fails the check,
+// however well root connects with it.
+TEST_F(ConfigCheck, AsRootItAlsoChecksThatTheServiceUserCanReadTheFile) {
+    if (geteuid() != 0) GTEST_SKIP() << "root's behaviour";
+    const passwd* nobody = getpwnam("nobody");
+    if (nobody == nullptr) GTEST_SKIP() << "no user nobody";
+    const std::map<std::string, std::string> service = {{"KELBOR_SERVICE_USER", "nobody"}};
+    kt::writeConfig(ini_, kLogin, kPassword, server_.dsn(), "qrv");
+    ASSERT_EQ(chown(ini_.c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod(ini_.c_str(), 0600), 0);
+
+    kt::RunResult r = tool({"check", ini_}, "", service);
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("service user nobody: cannot read " + ini_ + ": Permission denied\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("connection: ok\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("likely cause: file unreadable for the service user nobody"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("result: a run would not get going\n"), std::string::npos);
+
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+    ASSERT_EQ(chown(ini_.c_str(), 0, nobody->pw_gid), 0);
+    ASSERT_EQ(chmod(ini_.c_str(), 0640), 0);
+    kt::RunResult readable = tool({"check", ini_}, "", service);
+    EXPECT_EQ(readable.exitCode, 0) << readable.out;
+    EXPECT_NE(readable.out.find("service user nobody: can read " + ini_ + "\n"), std::string::npos)
+        << readable.out;
+}

@@ -124,6 +124,17 @@ struct Capture {
     std::string bytes;
     std::string tgb;
     std::string log;
+    std::string console;  // the batch's standard output and error
+    std::string check;    // what kelbor-config check printed, when asked for
+};
+
+struct RunOptions {
+    // The configuration's first entry answering LOGIN is the password's,
+    // numbered 0, as a hand-edited file may have it.
+    bool passwordAsLogin = false;
+    // Also run kelbor-config check with the same data source, before the
+    // batch.
+    bool check = false;
 };
 
 enum class Link {
@@ -143,8 +154,13 @@ void makeCertificate(const kt::TempDir& dir, const std::string& name) {
     EXPECT_EQ(made.exitCode, 0) << made.err;
 }
 
+std::string hexOf(const std::string& text) {
+    kt::RunResult r = kt::runProgram({kt::configBinary(), "encipher"}, "", {}, text + "\n");
+    return r.out.substr(0, r.out.find('\n'));
+}
+
 // One run of the batch through the relay.
-Capture captureRun(Link link) {
+Capture captureRun(Link link, const RunOptions& options = {}) {
     fu::Batch batch;
     batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
     const kt::TempDir dir;
@@ -178,11 +194,25 @@ Capture captureRun(Link link) {
         if (link == Link::Required) section += "Encryption=require\n";
     }
     kt::writeFile(dir.file("odbc.ini"), section);
-    kt::writeConfig(batch.work().file("kelbor.ini"), kLogin, kPassword, "KelborRelay", "qrv");
-
+    const std::string ini = batch.work().file("kelbor.ini");
+    kt::writeConfig(ini, kLogin, kPassword, "KelborRelay", "qrv");
+    if (options.passwordAsLogin) {
+        kt::writeFile(ini, "h;s;x\n3;DATABASE;" + hexOf("KelborRelay") + "\nh;s;x\n0;PASS;" +
+                               hexOf(kPassword) + "\nh;s;x\n1;LOGIN;" + hexOf(kLogin) +
+                               "\nh;s;x\n4;SCHEMA;" + hexOf("qrv.") + "\n");
+    }
+    Capture capture;
+    if (options.check) {
+        capture.check = kt::runProgram({kt::configBinary(), "check", ini}, "", env).out;
+    }
+    env["KELBOR_DBG"] = "1";
     fu::Outcome o = batch.run("XXX", "D", env);
     EXPECT_EQ(server.stop(), 0);
-    return {relay.captured(), o.tgb, o.log};
+    capture.bytes = relay.captured();
+    capture.tgb = o.tgb;
+    capture.log = o.log;
+    capture.console = o.result.out + o.result.err;
+    return capture;
 }
 
 TEST(EncryptedLogin, ThePasswordNeverCrossesTheLinkReadably) {
@@ -207,11 +237,40 @@ TEST(EncryptedLogin, ThePasswordNeverCrossesTheLinkReadably) {
     }
 
     // A server whose certificate the CA file does not vouch for never sees
-    // the login: the batch stops at the connection.
-    Capture refused = captureRun(Link::Impostor);
+    // the login: the batch stops at the connection, and the preflight names
+    // the certificate as the likely cause, not the server's address.
+    Capture refused = captureRun(Link::Impostor, {.check = true});
     EXPECT_EQ(refused.tgb, "");
     EXPECT_NE(refused.log.find("Fehler(DB-Connect)"), std::string::npos) << refused.log;
     EXPECT_EQ(refused.bytes.find(hidden), std::string::npos);
+    EXPECT_NE(refused.check.find("connection: failed\n"), std::string::npos) << refused.check;
+    EXPECT_NE(refused.check.find("likely cause: TLS or certificate failure: "), std::string::npos)
+        << refused.check;
+}
+
+// The password as the login name would cross an unencrypted link in clear
+// UCS-2 (LOGIN7 scrambles only the password field) and be named in the
+// server's refusal. The batch does not connect with it at all; a normal
+// login's name does cross, so the capture would have seen it.
+TEST(EncryptedLogin, ThePasswordIsNeverSentAsTheLoginName) {
+    if (!kt::onFreeTds()) GTEST_SKIP() << "the in-process driver has no link";
+    Capture control = captureRun(Link::Plain);
+    ASSERT_EQ(control.tgb, fu::tgbLine("1001"));
+    EXPECT_NE(control.bytes.find(ucs2(kLogin)), std::string::npos) << "the control saw no name";
+
+    Capture c = captureRun(Link::Plain, {.passwordAsLogin = true, .check = true});
+    EXPECT_EQ(c.tgb, "");
+    EXPECT_EQ(c.bytes.find(ucs2(kPassword)), std::string::npos);
+    EXPECT_EQ(c.bytes.find(scrambled(kPassword)), std::string::npos);
+    EXPECT_EQ(c.bytes.find(kPassword), std::string::npos);
+    EXPECT_EQ(c.console.find(kPassword), std::string::npos) << c.console;
+    EXPECT_EQ(c.check.find(kPassword), std::string::npos) << c.check;
+    EXPECT_NE(c.check.find("connection: not tried\n"), std::string::npos) << c.check;
+    EXPECT_EQ(c.log.rfind("Fehler(DB-Connect)! RC:-1 Name:*** Pwd:*** Net:KelborRelay\n"
+                          "Info: DB-Connect nicht versucht! ",
+                          0),
+              0u)
+        << c.log;
 }
 
 }  // namespace

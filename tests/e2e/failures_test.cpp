@@ -387,7 +387,7 @@ TEST(FailureMatrix, EveryStatementFailsOnceAndTheRunGoesOnAsPrescribed) {
         auto faults = c.faults;
         faults.emplace("ServerTime", fu::kServerTime);
         kt::StandinDb faulty(batch.db(), faults);
-        kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", faulty.dsn(), "qrv");
+        kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", faulty.dsn(), "qrv");
         auto before = otherDays(batch.db());
 
         fu::Outcome o = batch.run();

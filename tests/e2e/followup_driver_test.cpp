@@ -84,7 +84,7 @@ TEST(FollowUpDriver, ParameterFileIsReplacedEvenWhenNothingQualifies) {
 
 TEST(FollowUpDriver, RunThatDoesNotConnectKeepsTheParameterFile) {
     fu::Batch batch;
-    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", "NoSuchSource", "qrv");
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", "NoSuchSource", "qrv");
     kt::writeFile(batch.work().file("kelbortgb"), "4711    ,01.01.2020\n");
     fu::Outcome o = batch.run();
     EXPECT_EQ(o.tgb, "4711    ,01.01.2020\n");
@@ -342,7 +342,7 @@ TEST(FollowUpDriver, RunKilledHalfWayLeavesWhatItDid) {
     const std::string fifo = batch.work().file("trace.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     kt::StandinDb traced(batch.db(), {{"ServerTime", fu::kServerTime}, {"Trace", fifo}});
-    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", traced.dsn(), "qrv");
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", traced.dsn(), "qrv");
     // The shell holds the FIFO open for reading and writing, so it never
     // blocks the batch's opening and never reads an end; it reads the first
     // 100 statements, then stops reading and kills the stalled batch.

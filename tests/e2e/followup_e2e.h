@@ -140,7 +140,7 @@ class Batch {
                 const std::map<std::string, std::string>& env = {},
                 const std::vector<std::string>& unset = {"KELBOR_DBG"}) {
         std::string ini = work_.file("kelbor.ini");
-        if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo", db_.dsn(), "qrv");
+        if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo-pw", db_.dsn(), "qrv");
         Outcome o;
         o.result =
             kt::runProgram({kt::kelborBinary(), ini, param2, param3}, work_.path(), env, "", unset);

@@ -26,7 +26,7 @@ std::string wrapper() {
 kt::RunResult nightly(fu::Batch& batch, const std::string& param3 = "D",
                       const std::string& bin = kt::kelborBinary()) {
     std::string ini = batch.work().file("kelbor.ini");
-    if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo", batch.db().dsn(), "qrv");
+    if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo-pw", batch.db().dsn(), "qrv");
     return kt::runProgram({wrapper(), ini, "XXX", param3}, batch.work().path(), {{"KELBOR", bin}},
                           "", {"KELBOR_DBG"});
 }
@@ -71,7 +71,7 @@ TEST(NightlyWrapper, SummaryLineAndExitStatusTellHowTheNightWent) {
     {
         SCOPED_TRACE("no connection");
         fu::Batch batch;
-        kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", "kelbor-no-such-dsn",
+        kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", "kelbor-no-such-dsn",
                         "qrv");
         kt::RunResult r = nightly(batch);
         EXPECT_EQ(r.exitCode, 1);

@@ -1,14 +1,27 @@
 // Security of the login: the password never shows in the log, on the
-// console or in the statements the server sees; configuration files are
-// private to their owner whatever the umask; and the deciphered password
-// is gone from the batch's own memory when the process ends.
+// console or in the statements the server sees, and is never sent as a
+// name; configuration files are private to their owner whatever the umask;
+// the deciphered password is gone from the batch's own memory when the
+// process ends; and neither the batch nor its tool leaves a core file.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/followup_e2e.h"
@@ -57,9 +70,11 @@ TEST(Security, PasswordAppearsInNoLogConsoleOrTrace) {
 }
 
 // An entry that answers every request, standing first, gives login and
-// data source the password's value; the failed connection's line must not
-// show it under their names either.
-TEST(Security, LoginOrDataSourceThatEqualsThePasswordIsMasked) {
+// data source the password's value. The batch does not connect with it (the
+// wire test of the FreeTDS route shows that it never leaves the process);
+// the failed connection's line masks it under their names and a line of its
+// own says why there was no connection.
+TEST(Security, LoginOrDataSourceThatIsThePasswordIsNeverUsed) {
     const std::string pw = "S3cret-Pw!";
     kt::RunResult enc = kt::runProgram({kt::configBinary(), "encipher"}, "", {}, pw + "\n");
     const std::string hex = enc.out.substr(0, enc.out.find('\n'));
@@ -79,7 +94,11 @@ TEST(Security, LoginOrDataSourceThatEqualsThePasswordIsMasked) {
                                          {{"KELBOR_DBG", "1"}});
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(fu::withoutTimeStamp(kt::readFile(dir.file("kelbor.log"))),
-                  "Fehler(DB-Connect)! RC:-1 Name:*** Pwd:*** Net:***\n");
+                  "Fehler(DB-Connect)! RC:-1 Name:*** Pwd:*** Net:***\n"
+                  "Info: DB-Connect nicht versucht! Name oder Net ist das Kennwort (ein Eintrag "
+                  "mit Nummer 0 oder unter einer Kopfzeile ohne zwei \";\" beantwortet jeden "
+                  "Schl\xFC"
+                  "ssel)\n");
         EXPECT_FALSE(contains(r.out, pw)) << r.out;
         EXPECT_FALSE(contains(r.err, pw)) << r.err;
     }
@@ -192,6 +211,136 @@ TEST(Security, DecipheredPasswordDoesNotOutliveItsUse) {
         {kt::kelborBinary(), "kelbor.ini", "XXX", "D"}, batch.work().path(),
         {{"LD_PRELOAD", preload}, {"KELBOR_SCAN_FOR", "ZQ7-SECRET-P"}}, "", {"KELBOR_DBG"});
     EXPECT_TRUE(contains(r.err, "password found")) << r.err;
+}
+
+}  // namespace
+
+namespace {
+
+// Reports at exit whether the process may dump core.
+const char kDumpableProbe[] = R"(
+#include <stdio.h>
+#include <sys/prctl.h>
+__attribute__((destructor)) static void reportDumpable(void) {
+    fprintf(stderr, "dumpable=%d\n", prctl(PR_GET_DUMPABLE, 0, 0, 0, 0));
+}
+)";
+
+std::string buildPreload(const kt::TempDir& build, const char* name, const char* source) {
+    kt::writeFile(build.file(std::string(name) + ".c"), source);
+    kt::RunResult cc = kt::runProgram(
+        {"/usr/bin/cc", "-shared", "-fPIC", "-o", build.file(std::string(name) + ".so"),
+         build.file(std::string(name) + ".c")},
+        build.path());
+    EXPECT_EQ(cc.exitCode, 0) << cc.err;
+    std::string preload = build.file(std::string(name) + ".so");
+    if (KELBOR_SANITIZED) preload = std::string(KELBOR_LIBASAN) + ":" + preload;
+    return preload;
+}
+
+// The batch and kelbor-config both hold the deciphered password: neither may
+// be dumpable once it has read the configuration.
+TEST(Security, BatchAndToolAreNotDumpable) {
+    kt::TempDir dir;
+    const std::string preload = buildPreload(dir, "probe", kDumpableProbe);
+    kt::writeConfig(dir.file("kelbor.ini"), kLogin, kPassword, "kelbor-no-such-dsn", "qrv");
+    const std::vector<std::string> programs[] = {
+        {kt::kelborBinary(), "kelbor.ini", "XXX", "D"},
+        {kt::configBinary(), "show", "kelbor.ini"},
+        {kt::configBinary(), "check", "kelbor.ini"},
+    };
+    for (const auto& argv : programs) {
+        SCOPED_TRACE(argv[1]);
+        kt::RunResult r =
+            kt::runProgram(argv, dir.path(), {{"LD_PRELOAD", preload}}, "", {"KELBOR_DBG"});
+        EXPECT_NE(r.err.find("dumpable=0\n"), std::string::npos) << r.err;
+    }
+}
+
+// Starts argv in cwd with core files allowed (RLIMIT_CORE unlimited) and the
+// environment added; its output is discarded.
+pid_t startWithCores(const std::vector<std::string>& argv, const std::string& cwd,
+                     const std::map<std::string, std::string>& env) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+    setrlimit(RLIMIT_CORE, &unlimited);
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+// Aborts pid and reports whether it dumped core.
+bool abortedWithCore(pid_t pid) {
+    kill(pid, SIGABRT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) && WCOREDUMP(status);
+}
+
+// Every file whose name begins with "core" in dir, read whole.
+std::string coreFiles(const std::string& dir) {
+    std::string all;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().filename().string().rfind("core", 0) == 0)
+            all += kt::readFile(entry.path().string());
+    }
+    return all;
+}
+
+// A batch hung on a silent server (it took the connection and never
+// answers) and then aborted, with core files allowed: it leaves no core,
+// while a dumpable process aborted the same way does.
+TEST(Security, AbortedRunLeavesNoCoreFile) {
+    if (!kt::onFreeTds()) GTEST_SKIP() << "runs once, through FreeTDS";
+    kt::TempDir dir;
+    // The control: a dumpable process holding the password in its
+    // environment dumps core when aborted, so cores are written here.
+    pid_t control = startWithCores({"/bin/sleep", "60"}, dir.path(), {{"SECRET", kPassword}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (!abortedWithCore(control)) GTEST_SKIP() << "this machine writes no core files";
+    const std::string controlCore = coreFiles(dir.path());
+    if (!controlCore.empty()) {
+        EXPECT_TRUE(contains(controlCore, kPassword));
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        std::filesystem::remove(entry.path());
+
+    // The silent server: the kernel completes the connection; nobody reads.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    socklen_t length = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
+    std::string odbcIni = "[Silent]\n";
+    for (const auto& [key, value] : kt::freeTdsDataSource(ntohs(a.sin_port)))
+        odbcIni += key + "=" + value + "\n";
+    kt::writeFile(dir.file("odbcinst.ini"), "[FreeTDS]\nDriver=" + kt::freeTdsDriver() + "\n");
+    kt::writeFile(dir.file("odbc.ini"), odbcIni);
+    kt::writeConfig(dir.file("kelbor.ini"), kLogin, kPassword, "Silent", "qrv");
+
+    pid_t batch = startWithCores({kt::kelborBinary(), "kelbor.ini", "XXX", "D"}, dir.path(),
+                                 {{"ODBCSYSINI", dir.path()}, {"ODBCINI", dir.file("odbc.ini")}});
+    pollfd pending = {listener, POLLIN, 0};
+    EXPECT_EQ(poll(&pending, 1, 20000), 1) << "the batch never connected";
+    // Time to send its first packet and wait for the answer.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(abortedWithCore(batch));
+    close(listener);
+    const std::string cores = coreFiles(dir.path());
+    EXPECT_TRUE(cores.empty()) << cores.size() << " bytes of core";
+    EXPECT_FALSE(contains(cores, kPassword));
 }
 
 }  // namespace

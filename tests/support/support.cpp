@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sql.h>
@@ -450,7 +451,7 @@ std::string StandinDb::scalar(const std::string& sql) {
 
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& cwd,
                      const std::map<std::string, std::string>& env, const std::string& stdinText,
-                     const std::vector<std::string>& unset) {
+                     const std::vector<std::string>& unset, const Identity* as) {
     RunResult result;
     int in[2], out[2], err[2];
     if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
@@ -464,6 +465,10 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         for (const auto& name : unset) unsetenv(name.c_str());
         for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+        if (as != nullptr &&
+            (setgroups(0, nullptr) != 0 || setgid(as->gid) != 0 || setuid(as->uid) != 0)) {
+            _exit(125);
+        }
         execArgv(argv);
     }
     close(in[0]);

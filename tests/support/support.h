@@ -149,12 +149,20 @@ struct RunResult {
     std::string err;
 };
 
+// Who a program runs as: a user and group id, no supplementary groups.
+struct Identity {
+    unsigned uid;
+    unsigned gid;
+};
+
 // Runs argv[0] with arguments in cwd, the given variables added to (or, with
 // an empty value, still set in) the environment, feeding stdinText. Variables
-// named in unset are removed from the child's environment.
+// named in unset are removed from the child's environment. With as (the
+// test running as root), the program runs as that identity.
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& cwd,
                      const std::map<std::string, std::string>& env = {},
-                     const std::string& stdinText = "", const std::vector<std::string>& unset = {});
+                     const std::string& stdinText = "", const std::vector<std::string>& unset = {},
+                     const Identity* as = nullptr);
 
 // The login with which the test's own connections log in. FreeTDS takes an
 // empty login as a request for a Kerberos login, so a login is always given;
