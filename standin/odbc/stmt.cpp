@@ -188,6 +188,8 @@ SQLLEN octetLength(const Column& column) {
             return 4;
         case ColType::SmallInt:
             return 2;
+        case ColType::Numeric:
+            return 21;
         case ColType::DateTime:
             return sizeof(SQL_TIMESTAMP_STRUCT);
         default:
@@ -196,7 +198,8 @@ SQLLEN octetLength(const Column& column) {
 }
 
 bool isNumeric(const Column& column) {
-    return column.type == ColType::Int || column.type == ColType::SmallInt;
+    return column.type == ColType::Int || column.type == ColType::SmallInt ||
+           column.type == ColType::Numeric;
 }
 
 }  // namespace

@@ -99,6 +99,53 @@ void fitColumns(Result& r) {
     }
 }
 
+const char* wireTypeName(ColType type) {
+    switch (type) {
+        case ColType::SmallInt:
+            return "smallint";
+        case ColType::Numeric:
+            return "numeric";
+        case ColType::DateTime:
+            return "datetime";
+        case ColType::Char:
+        case ColType::VarChar:
+            return "varchar";
+        case ColType::Int:
+            break;
+    }
+    return "int";
+}
+
+// A value the wire cannot carry fails the statement before anything of its
+// result goes out, as an overflow the server meets while computing it does:
+// the client gets an ERROR token, never half a row, and the session goes on.
+void refuseUnencodable(Result& r) {
+    if (!r.hasResultSet || r.status == Status::Error) return;
+    Writer scratch;
+    for (const Row& row : r.rows) {
+        if (scratch.row(r.columns, row)) {
+            scratch.clear();
+            continue;
+        }
+        const char* type = "int";
+        for (std::size_t c = 0; c < r.columns.size() && c < row.size(); ++c) {
+            scratch.clear();
+            if (!scratch.row({r.columns[c]}, {row[c]})) {
+                type = wireTypeName(r.columns[c].type);
+                break;
+            }
+        }
+        Result failed;
+        failed.status = Status::Error;
+        failed.diags.push_back(
+            {"22003", 8115,
+             std::string("Arithmetic overflow error converting expression to data type ") + type +
+                 "."});
+        r = std::move(failed);
+        return;
+    }
+}
+
 // One RPC parameter as the procedures here need it.
 struct Param {
     bool isNull = true;
@@ -396,6 +443,7 @@ Result Session::execute(const std::string& sql) {
         }
     }
     fitColumns(r);
+    refuseUnencodable(r);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
                             std::chrono::steady_clock::now() - start)
                             .count();
