@@ -280,7 +280,7 @@ Result SqliteEngine::runPlan(const Plan& plan) {
     runPlain("SAVEPOINT ddl");
     try {
         for (const std::string& sql : plan.sql) run(sql, &plan, nullptr);
-    } catch (const SqlError&) {
+    } catch (...) {
         sqlite3_exec(db_, "ROLLBACK TO ddl; RELEASE ddl", nullptr, nullptr, nullptr);
         throw;
     }
@@ -309,6 +309,9 @@ Result SqliteEngine::execute(std::string_view sql) {
             if (e.diag.native == n && isWrite(sql)) r.diags.push_back(terminated());
         }
         return r;
+    } catch (const std::exception& e) {
+        // A fault of the engine itself fails this statement only.
+        return failure({"HY000", 0, std::string("Internal error of the engine: ") + e.what()});
     }
 }
 

@@ -73,6 +73,7 @@ SQLRETURN runStatement(Stmt& stmt, const std::string& sql) {
             injectedDiag(dbc.faults, "statement text contains '" + dbc.faults.failOn + "'"));
         return SQL_ERROR;
     }
+    throwIfInjected(dbc.faults, sql);
     stmt.result = dbc.engine->execute(sql);
     SQLRETURN rc = reportEngine(stmt.diags, stmt.result.status, stmt.result.diags);
     if (rc == SQL_SUCCESS && statementGetsInfo(dbc.faults, sql)) {

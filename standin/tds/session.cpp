@@ -13,6 +13,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -303,6 +304,7 @@ class Session {
     bool refuseParameters();
     // RETURNSTATUS and the closing DONEPROC of an RPC.
     bool endProc(bool failed);
+    bool failRequest(std::uint8_t type, std::string_view what);
 
     Channel channel_;
     const ServerSettings& settings_;
@@ -435,6 +437,7 @@ Result Session::execute(const std::string& sql) {
         r.diags.push_back(
             odbc::injectedDiag(faults_, "statement text contains '" + faults_.failOn + "'"));
     } else {
+        odbc::throwIfInjected(faults_, sql);
         r = engine_->execute(sql);
         if (r.status != Status::Error) odbc::notePassed(faults_, sql);
         if (r.status != Status::Error && odbc::statementGetsInfo(faults_, sql)) {
@@ -805,6 +808,21 @@ bool Session::transactionRequest(const Message& m) {
     return send();
 }
 
+// A request whose handling threw: whatever of its reply was built is
+// dropped, and the client gets an ERROR token and the end of the reply
+// instead, so the session goes on with the next request.
+bool Session::failRequest(std::uint8_t type, std::string_view what) {
+    out_.clear();
+    writeError(50000, "Internal error of the stand-in: " + std::string(what));
+    if (type == kRpc) {
+        out_.returnStatus(1);
+        out_.done(kDoneProc, kDoneError, 0, 0);
+    } else {
+        out_.done(kDone, kDoneError, 0, 0);
+    }
+    return send();
+}
+
 void Session::run() {
     Message m;
     if (readMessage(channel_, &m) != ReadResult::Ok || m.type != kPrelogin || !prelogin(m)) return;
@@ -821,28 +839,34 @@ void Session::run() {
             log("transaction", "");
         }
         bool ok = false;
-        switch (m.type) {
-            case kSqlBatch:
-                count(&RequestCounts::batches);
-                ok = batch(m);
-                break;
-            case kRpc:
-                ok = rpc(m);
-                break;
-            case kTransactionManager:
-                count(&RequestCounts::transactions);
-                ok = transactionRequest(m);
-                break;
-            case kAttention:
-                count(&RequestCounts::attentions);
-                // Every reply is complete before the next request is read, so
-                // there is nothing left to cancel; the client still waits for
-                // the acknowledgement.
-                out_.done(kDone, kDoneAttn, 0, 0);
-                ok = send();
-                break;
-            default:
-                ok = false;
+        try {
+            switch (m.type) {
+                case kSqlBatch:
+                    count(&RequestCounts::batches);
+                    ok = batch(m);
+                    break;
+                case kRpc:
+                    ok = rpc(m);
+                    break;
+                case kTransactionManager:
+                    count(&RequestCounts::transactions);
+                    ok = transactionRequest(m);
+                    break;
+                case kAttention:
+                    count(&RequestCounts::attentions);
+                    // Every reply is complete before the next request is read, so
+                    // there is nothing left to cancel; the client still waits for
+                    // the acknowledgement.
+                    out_.done(kDone, kDoneAttn, 0, 0);
+                    ok = send();
+                    break;
+                default:
+                    ok = false;
+            }
+        } catch (const std::exception& e) {
+            ok = failRequest(m.type, e.what());
+        } catch (...) {
+            ok = failRequest(m.type, "unknown exception");
         }
         out_.clear();
         if (!ok) return;

@@ -153,3 +153,36 @@ TEST_F(Fidelity, AValueTheWireCannotCarryFailsOnlyItsStatement) {
 }
 
 }  // namespace
+
+// An exception other than the engine's error type, thrown while a statement
+// runs (ThrowOn injects one where the front calls the engine), fails that
+// statement alone: SQL_ERROR with HY000 from the driver, an ERROR token from
+// standin-tds; the connection and the session thread go on.
+TEST(FidelityFaults, AnInternalExceptionFailsOnlyItsStatement) {
+    kt::StandinDb db(std::map<std::string, std::string>{{"ThrowOn", "K = 2"}});
+    db.exec(kNumbers);
+    kt::TdsServer server(db.databaseFile(), {{"ThrowOn", "K = 2"}});
+    st::Client viaDriver;
+    ASSERT_EQ(viaDriver.connect(db.dsn()), SQL_SUCCESS);
+    st::Client viaTds;
+    std::string cs;
+    for (const auto& [key, value] : kt::freeTdsDataSource(server.port()))
+        cs += key + "=" + value + ";";
+    ASSERT_EQ(viaTds.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+
+    const std::string failed = outcome(viaDriver, "SELECT I FROM N WHERE K = 2");
+    EXPECT_EQ(failed.substr(0, 8), "E0/HY000") << failed;
+    EXPECT_NE(failed.find("injected internal fault"), std::string::npos) << failed;
+    const std::string failedTds = outcome(viaTds, "SELECT I FROM N WHERE K = 2");
+    EXPECT_EQ(failedTds.substr(0, 7), "E50000/") << failedTds;
+    EXPECT_NE(failedTds.find("injected internal fault"), std::string::npos) << failedTds;
+    st::Statement cursor(viaTds);
+    cursor.makeLockingCursor();
+    EXPECT_EQ(cursor.exec("SELECT I FROM N WHERE K = 2"), SQL_ERROR);
+
+    for (st::Client* c : {&viaDriver, &viaTds}) {
+        EXPECT_EQ(outcome(*c, "SELECT I FROM N WHERE K = 1"), "2147483647");
+        EXPECT_EQ(outcome(*c, "UPDATE N SET S = 5 WHERE K = 1"), "n=1");
+    }
+    EXPECT_EQ(server.stop(), 0);
+}
