@@ -420,9 +420,9 @@ TEST(FailureMatrix, EveryStatementFailsOnceAndTheRunGoesOnAsPrescribed) {
 TEST(FollowUpCodeLookup, FailureIsLoggedInBothRulesAndARerunCarriesTheBooking) {
     fu::Batch batch;
     batch.load(fu::twoPeopleNight());
-    kt::StandinDb deadlocked(batch.db(), {{"ServerTime", fu::kServerTime},
-                                          {"FailOn", kFollowUpCode},
-                                          {"FailNative", "1205"}});
+    kt::StandinDb deadlocked(
+        batch.db(),
+        {{"ServerTime", fu::kServerTime}, {"FailOn", kFollowUpCode}, {"FailNative", "1205"}});
     kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", deadlocked.dsn(), "qrv");
     fu::Outcome failed = batch.run();
     EXPECT_EQ(failed.log, followUpCodeFailed("1001", "KR") + followUpCodeFailed("1002", "AR"));
