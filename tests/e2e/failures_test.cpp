@@ -136,6 +136,15 @@ std::vector<Case> matrix() {
          both,
          k1001Done,
          k1002Done},
+        // The run asks for row counts right after connecting; when the
+        // server refuses, the run goes on as on a server that counts.
+        {"row-count request",
+         "execution",
+         {{"FailOn", "SET NOCOUNT OFF"}},
+         "Fehler(DB-Set): NOCOUNT OFF setzen! RC:-1\n" + kDone1001 + kDone1002,
+         both,
+         k1001Done,
+         k1002Done},
         {"previous-day cursor",
          "execution",
          {{"FailOn", "DATEADD(dd, -1"}},
@@ -446,6 +455,28 @@ TEST(FollowUpCodeLookup, FailureIsLoggedInBothRulesAndARerunCarriesTheBooking) {
     fu::Outcome silent = unknown.run();
     EXPECT_EQ(silent.log, "");
     EXPECT_EQ(silent.tgb, "");
+}
+
+// A server whose sessions send no row counts unless asked (SET NOCOUNT ON
+// as the server-wide default, a DBA's choice): every write would answer
+// like one that matched no row. The batch asks for the counts itself, so
+// the night logs and does exactly what it does on a server that counts.
+TEST(RowCounts, ANightUnderTheServerWideNoCountIsANormalNight) {
+    fu::Batch normal;
+    normal.load(fu::twoPeopleNight());
+    fu::Outcome expected = normal.run();
+    ASSERT_EQ(expected.log, kDone1001 + kDone1002);
+
+    fu::Batch batch(std::map<std::string, std::string>{{"NoCount", "1"}});
+    batch.load(fu::twoPeopleNight());
+    fu::Outcome o = batch.run();
+    EXPECT_EQ(o.result.err, "");
+    EXPECT_EQ(o.log, expected.log);
+    EXPECT_EQ(o.tgb, expected.tgb);
+    EXPECT_EQ(batch.accBookings("1001"), k1001Done.bookings);
+    EXPECT_EQ(batch.slots("1001"), k1001Done.slots);
+    EXPECT_EQ(batch.accBookings("1002"), k1002Done.bookings);
+    EXPECT_EQ(batch.slots("1002"), k1002Done.slots);
 }
 
 }  // namespace
