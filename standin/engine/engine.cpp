@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+
 #include "standin/engine/catalog.h"
 #include "standin/engine/functions.h"
 #include "standin/engine/translate.h"
@@ -21,6 +23,16 @@ Diag terminated() {
     return Diag{"01000", 3621, "The statement has been terminated."};
 }
 
+// INSERT, UPDATE or DELETE, by the statement's first word.
+bool isWrite(std::string_view sql) {
+    std::size_t i = sql.find_first_not_of(" \t\r\n");
+    if (i == std::string_view::npos) return false;
+    std::string word;
+    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])))
+        word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++]))));
+    return word == "insert" || word == "update" || word == "delete";
+}
+
 Result failure(const Diag& diag) {
     Result r;
     r.status = Status::Error;
@@ -30,7 +42,8 @@ Result failure(const Diag& diag) {
 
 class SqliteEngine : public Engine {
   public:
-    SqliteEngine(sqlite3* db, Options options) : db_(db), options_(std::move(options)) {}
+    SqliteEngine(sqlite3* db, Options options)
+        : db_(db), options_(std::move(options)), noCount_(options_.noCount) {}
     ~SqliteEngine() override { sqlite3_close_v2(db_); }
     SqliteEngine(const SqliteEngine&) = delete;
     SqliteEngine& operator=(const SqliteEngine&) = delete;
@@ -56,6 +69,7 @@ class SqliteEngine : public Engine {
     Catalog catalog_;
     bool autocommit_ = true;
     int tranCount_ = 0;  // BEGIN TRAN nesting, as @@TRANCOUNT counts it
+    bool noCount_;       // SET NOCOUNT ON in effect
 };
 
 Value columnValue(sqlite3_stmt* st, int i) {
@@ -234,6 +248,9 @@ Result SqliteEngine::runPlan(const Plan& plan) {
             tranCount_ = 0;
             loadCatalog();
             return r;
+        case PlanKind::SetNoCount:
+            noCount_ = plan.setOn;
+            return r;
         default:
             break;
     }
@@ -250,6 +267,10 @@ Result SqliteEngine::runPlan(const Plan& plan) {
             run(plan.sql.at(0), &plan, nullptr);
             r.rowCount = sqlite3_changes(db_);
             if (r.rowCount == 0 && plan.kind != PlanKind::Insert) r.status = Status::NoData;
+            if (noCount_) {
+                r.rowCount = -1;
+                r.status = Status::NoData;
+            }
             return r;
         default:
             break;
@@ -259,7 +280,7 @@ Result SqliteEngine::runPlan(const Plan& plan) {
     runPlain("SAVEPOINT ddl");
     try {
         for (const std::string& sql : plan.sql) run(sql, &plan, nullptr);
-    } catch (const SqlError&) {
+    } catch (...) {
         sqlite3_exec(db_, "ROLLBACK TO ddl; RELEASE ddl", nullptr, nullptr, nullptr);
         throw;
     }
@@ -272,14 +293,25 @@ Result SqliteEngine::execute(std::string_view sql) {
     try {
         const std::string now = canonical(currentDateTime(options_.serverTime));
         const Plan plan = translate(sql, catalog_, now);
-        return runPlan(plan);
+        Result r = runPlan(plan);
+        r.noCount = noCount_;
+        return r;
     } catch (const SqlError& e) {
         Result r = failure(e.diag);
+        // Errors that end a write are followed by the server's notice that
+        // the statement was terminated; an overflow in a SELECT is not.
         static const int terminating[] = {515, 2601, 2627, 8152};
+        static const int terminatingWrites[] = {220, 8115};
         for (const int n : terminating) {
             if (e.diag.native == n) r.diags.push_back(terminated());
         }
+        for (const int n : terminatingWrites) {
+            if (e.diag.native == n && isWrite(sql)) r.diags.push_back(terminated());
+        }
         return r;
+    } catch (const std::exception& e) {
+        // A fault of the engine itself fails this statement only.
+        return failure({"HY000", 0, std::string("Internal error of the engine: ") + e.what()});
     }
 }
 

@@ -43,7 +43,7 @@ void releaseCursor(Stmt& stmt) {
 SQLRETURN openResult(Stmt& stmt, SQLRETURN rc, std::int64_t fetchFaultAfter) {
     Dbc& dbc = *stmt.dbc;
     stmt.executed = rc != SQL_ERROR;
-    stmt.diags.rowCount = std::max<SQLLEN>(0, stmt.result.rowCount);
+    stmt.diags.rowCount = stmt.result.noCount ? -1 : std::max<SQLLEN>(0, stmt.result.rowCount);
     if (rc == SQL_NO_DATA && !dbc.odbc3()) rc = SQL_SUCCESS;
     if (rc == SQL_ERROR || !stmt.result.hasResultSet) return rc;
     if (stmt.maxRows > 0 && stmt.result.rows.size() > stmt.maxRows)
@@ -73,6 +73,7 @@ SQLRETURN runStatement(Stmt& stmt, const std::string& sql) {
             injectedDiag(dbc.faults, "statement text contains '" + dbc.faults.failOn + "'"));
         return SQL_ERROR;
     }
+    throwIfInjected(dbc.faults, sql);
     stmt.result = dbc.engine->execute(sql);
     SQLRETURN rc = reportEngine(stmt.diags, stmt.result.status, stmt.result.diags);
     if (rc == SQL_SUCCESS && statementGetsInfo(dbc.faults, sql)) {
@@ -188,6 +189,8 @@ SQLLEN octetLength(const Column& column) {
             return 4;
         case ColType::SmallInt:
             return 2;
+        case ColType::Numeric:
+            return 21;
         case ColType::DateTime:
             return sizeof(SQL_TIMESTAMP_STRUCT);
         default:
@@ -196,7 +199,8 @@ SQLLEN octetLength(const Column& column) {
 }
 
 bool isNumeric(const Column& column) {
-    return column.type == ColType::Int || column.type == ColType::SmallInt;
+    return column.type == ColType::Int || column.type == ColType::SmallInt ||
+           column.type == ColType::Numeric;
 }
 
 }  // namespace
@@ -395,7 +399,12 @@ SQLRETURN getData(Stmt& stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER
 
 SQLRETURN rowCount(Stmt& stmt, SQLLEN* count) {
     if (!stmt.executed) return sequenceError(stmt);
-    if (count) *count = stmt.result.hasResultSet ? -1 : std::max<SQLLEN>(0, stmt.result.rowCount);
+    // Without a count from the server (SET NOCOUNT ON) the driver knows none.
+    if (count) {
+        *count = stmt.result.hasResultSet || stmt.result.noCount
+                     ? -1
+                     : std::max<SQLLEN>(0, stmt.result.rowCount);
+    }
     return SQL_SUCCESS;
 }
 
