@@ -432,14 +432,14 @@ TEST(FollowUpCodeLookup, FailureIsLoggedInBothRulesAndARerunCarriesTheBooking) {
     kt::StandinDb deadlocked(
         batch.db(),
         {{"ServerTime", fu::kServerTime}, {"FailOn", kFollowUpCode}, {"FailNative", "1205"}});
-    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", deadlocked.dsn(), "qrv");
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", deadlocked.dsn(), "qrv");
     fu::Outcome failed = batch.run();
     EXPECT_EQ(failed.log, followUpCodeFailed("1001", "KR") + followUpCodeFailed("1002", "AR"));
     EXPECT_EQ(failed.tgb, "");
     EXPECT_EQ(batch.accBookings("1001"), k1001Untouched.bookings);
     EXPECT_EQ(batch.accBookings("1002"), k1002Untouched.bookings);
 
-    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", batch.db().dsn(), "qrv");
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", batch.db().dsn(), "qrv");
     fu::Outcome rerun = batch.run();
     EXPECT_EQ(rerun.log, failed.log + kDone1001 + kDone1002);
     EXPECT_EQ(rerun.tgb, fu::tgbLine("1001") + fu::tgbLine("1002"));
