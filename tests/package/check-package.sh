@@ -6,14 +6,18 @@
 # configuration file, the man pages rendering without warnings, the systemd
 # units passing systemd-analyze, lintian, the run wrapper, the logrotate file,
 # and (as root) installing, upgrading, removing and purging the package in a
-# scratch root with dpkg.
+# scratch root with dpkg, where a member of the consumer's group reads the
+# parameter file and not the configuration.
 #
-# Usage: check-package.sh BUILD_DIR VERSION HAS_CONFIG_TOOL(0|1)
+# Usage: check-package.sh BUILD_DIR VERSION HAS_CONFIG_TOOL(0|1) OPTIMISED(0|1)
+# (an unoptimised build cannot have fortified calls, so lintian's hardening
+# tags are checked only for an optimised one).
 set -uo pipefail
 
 build=$(cd "$1" && pwd)
 version=$2
 has_config=$3
+optimised=${4:-1}
 
 for tool in cpack dpkg-deb man groff; do
   if ! command -v "$tool" >/dev/null; then
@@ -74,10 +78,14 @@ done
 grep -qxF /etc/logrotate.d/kelbor "$work/control/conffiles" 2>/dev/null \
   || fail "/etc/logrotate.d/kelbor is not a conffile"
 
-# -- lintian: no error, no warning.
+# -- lintian: no error, no warning; and none of its hardening tags (shown
+# as information): BIND_NOW, stack protector, fortified calls, PIE.
 if command -v lintian >/dev/null; then
-  lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 \
+  lintian --display-info --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 \
     || fail "lintian: $(grep -v 'root privileges' "$work/lintian.log")"
+  if [ "$optimised" = 1 ] && grep -E 'hardening-no-' "$work/lintian.log"; then
+    fail "lintian finds the binaries unhardened (listed above)"
+  fi
 else
   fail "lintian is missing; run tools/install-deps"
 fi
@@ -120,7 +128,7 @@ if [ "$has_config" = 1 ]; then
   hex=$(printf 'Kennwort-123' | "$cfg" encipher) || fail "encipher exited with $?"
   hex=${hex%$'\n'}
   [[ "$hex" =~ ^([0-9A-F]{16})+$ ]] || fail "encipher gave '$hex', not upper-case hex blocks"
-  plain=$("$cfg" decipher "$hex") || fail "decipher exited with $?"
+  plain=$(printf '%s\n' "$hex" | "$cfg" decipher) || fail "decipher exited with $?"
   [ "$plain" = Kennwort-123 ] || fail "decipher gave '$plain'"
 
   ini=$work/kelbor.ini
@@ -178,6 +186,7 @@ service=$root/usr/lib/systemd/system/kelbor.service
 grep -qx 'ExecStart=kelbor-nightly /etc/kelbor/kelbor.ini XXX D' "$service" \
   || fail "kelbor.service does not run 'kelbor-nightly /etc/kelbor/kelbor.ini XXX D'"
 grep -qx 'TimeoutStartSec=6h' "$service" || fail "kelbor.service has no start timeout"
+grep -qx 'LimitCORE=0' "$service" || fail "kelbor.service allows core files"
 grep -q 'flock -n' "$root/usr/share/doc/kelbor/examples/kelbor.cron" \
   || fail "the cron line's comment does not say that it takes a lock"
 grep -qE '^[^#].*kelbor-nightly /etc/kelbor/kelbor.ini XXX D' \
@@ -252,6 +261,34 @@ if [ "$(id -u)" -eq 0 ] && [[ "$forces" == *script-chrootless* ]]; then
     || fail "install: /var/lib/kelbor is $(ids "$sroot/var/lib/kelbor")"
   [ "$(ids "$sroot/etc/kelbor")" = "0:$gid 750" ] || fail "install: /etc/kelbor is $(ids "$sroot/etc/kelbor")"
   [ -x "$sroot/usr/bin/kelbor-nightly" ] || fail "install: no /usr/bin/kelbor-nightly"
+
+  # The consumer of kelbortgb: a member of the group kelbortgb reads the
+  # parameter file the service user writes, and not the configuration file
+  # (root:kelbor 0640, as kelbor-config write run by root makes it).
+  tgb=$(awk -F: '$1 == "kelbortgb" { print $3 }' "$sroot/etc/group")
+  if [ -z "$tgb" ]; then
+    fail "install: no group kelbortgb for the consumer"
+  elif ! command -v setfacl >/dev/null; then
+    fail "setfacl is missing; run tools/install-deps"
+  else
+    getfacl -np "$sroot/var/lib/kelbor" 2>/dev/null | grep -qx "default:group:$tgb:r--" \
+      || fail "install: /var/lib/kelbor gives kelbortgb no read access: $(getfacl -np "$sroot/var/lib/kelbor" 2>&1)"
+    chmod 0755 "$work" "$sroot" "$sroot/var" "$sroot/var/lib" "$sroot/etc"
+    printf 'secret\n' >"$sroot/etc/kelbor/kelbor.ini"
+    chgrp "$gid" "$sroot/etc/kelbor/kelbor.ini"
+    chmod 0640 "$sroot/etc/kelbor/kelbor.ini"
+    as() { setpriv --reuid="$1" --regid="$2" --clear-groups -- "${@:3}"; }
+    as "$uid" "$gid" sh -c "umask 027 && echo '4711    ,09.03.2026' >'$sroot/var/lib/kelbor/kelbortgb'" \
+      || fail "the service user cannot write kelbortgb"
+    as "$uid" "$gid" cat "$sroot/etc/kelbor/kelbor.ini" >/dev/null 2>&1 \
+      || fail "the service user cannot read the configuration file"
+    consumer=64200
+    [ "$(as "$consumer" "$tgb" cat "$sroot/var/lib/kelbor/kelbortgb" 2>&1)" = '4711    ,09.03.2026' ] \
+      || fail "a member of kelbortgb cannot read kelbortgb"
+    ! as "$consumer" "$tgb" cat "$sroot/etc/kelbor/kelbor.ini" >/dev/null 2>&1 \
+      || fail "a member of kelbortgb can read the configuration file"
+    rm -f "$sroot/var/lib/kelbor/kelbortgb"
+  fi
 
   # What an operator does after installing: a configuration file, a first log,
   # the timer enabled, a wider mode for the consumer's group.

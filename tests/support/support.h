@@ -167,9 +167,10 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
 
 // The login with which the test's own connections log in. FreeTDS takes an
 // empty login as a request for a Kerberos login, so a login is always given;
-// a data source without User accepts any.
+// a data source without User accepts any. The password differs from the
+// login name, as the batch refuses a login name that is its password.
 inline constexpr const char* kTestLogin = "kt";
-inline constexpr const char* kTestPassword = "kt";
+inline constexpr const char* kTestPassword = "kt-pw";
 
 // Environment for a client program that loads a driver of this build (isql,
 // python3): in the sanitizer build the sanitizer's runtime and the C++
