@@ -257,6 +257,13 @@ int vfprintf(FILE* stream, const char* format, va_list ap) {
     return streamIsFull(stream) ? -1 : real(stream, format, ap);
 }
 
+// A build with fortified calls (_FORTIFY_SOURCE) calls this instead.
+int __vfprintf_chk(FILE* stream, int flag, const char* format, va_list ap) {
+    int (*real)(FILE*, int, const char*, va_list) =
+        (int (*)(FILE*, int, const char*, va_list))dlsym(RTLD_NEXT, "__vfprintf_chk");
+    return streamIsFull(stream) ? -1 : real(stream, flag, format, ap);
+}
+
 int close(int fd) {
     int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "close");
     int fail = getenv("KELBOR_FAIL_CLOSE") != NULL && isParameterFile(fd);
