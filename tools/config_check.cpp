@@ -162,7 +162,8 @@ std::string connectCause(const std::vector<DiagLine>& lines, const std::string& 
         return "TLS or certificate failure: the server was reached, but the encrypted link was "
                "not set up: the CA file (FreeTDS: \"ca file\" in freetds.conf) does not vouch "
                "for the server's certificate, the certificate does not name the host, or only "
-               "one side requires encryption";
+               "one side requires encryption (without encryption: the server at that address "
+               "is no SQL Server, or does not speak the TDS version asked for)";
     }
     if (hasState(lines, {"08001", "08S01", "HYT00", "HYT01", "S1T00"})) {
         return "server not reachable: check Server= and Port= of the data source, the network "
