@@ -619,6 +619,24 @@ TEST(NightlyWrapper, TimeLimitEndsANightHungOnASilentServer) {
         EXPECT_TRUE(contains(r.out, "kelbor run (not started): failed: stopped by a signal"))
             << r.out;
     }
+    {
+        SCOPED_TRACE("FreeTDS's Timeout in odbc.ini ends the wait by itself");
+        keys["Timeout"] = "2";
+        kt::addDataSource("kelbor-silent-timeout", keys);
+        kt::writeConfig(batch.work().file("timeout.ini"), "demo", "demo", "kelbor-silent-timeout",
+                        "qrv");
+        auto start = std::chrono::steady_clock::now();
+        kt::RunResult r = kt::runProgram(
+            {"/usr/bin/timeout", "-s", "TERM", "60", kt::nightlyBinary(),
+             batch.work().file("timeout.ini"), "XXX", "D"},
+            batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out,
+                             "; errors: DB-Connect 1; the look at the database before the "
+                             "run failed: cannot connect (SQLSTATE HYT00;"))
+            << r.out;
+    }
 }
 
 }  // namespace
