@@ -18,7 +18,8 @@ enum class StepTrace {
 // booking's message type, then that follow-up type, reconciles accDay
 // against it and, when allowed, generates the follow-up from booking.
 // Returns 1 when a follow-up was generated, 0 otherwise: also when the
-// booking's type names no follow-up or cannot be read (silently), and when
-// the follow-up type cannot be read (logged against accDay's person; an
-// unreadable type would weigh as priority 0 and cancel real bookings).
+// booking's type names no follow-up or does not exist (silently), when its
+// follow-up code cannot be read (logged against accDay's person), and when
+// the follow-up type cannot be read (logged likewise; an unreadable type
+// would weigh as priority 0 and cancel real bookings).
 int carryBookingForward(DayRecord& accDay, BookingRecord& booking, StepTrace trace);

@@ -45,11 +45,20 @@ struct Result {
     std::vector<Column> columns;
     std::vector<Row> rows;       // materialised when the statement ran
     std::int64_t rowCount = -1;  // rows affected by INSERT/UPDATE/DELETE, -1 otherwise
+    // SET NOCOUNT ON was in effect: the server sends no count for this
+    // statement, not even a SELECT's. An INSERT, UPDATE or DELETE then gives
+    // Status::NoData and rowCount -1 whatever it changed, since a client
+    // cannot tell one such statement from another (Microsoft's driver and
+    // FreeTDS both answer it with SQL_NO_DATA).
+    bool noCount = false;
 };
 
 struct Options {
     std::string databasePath;  // SQLite file, created when missing
     std::string serverTime;    // "yyyy-mm-dd hh:mm:ss": the server's clock; empty = local time
+    // The server-wide default of a DBA's "user options": every session starts
+    // with SET NOCOUNT ON until it says SET NOCOUNT OFF.
+    bool noCount = false;
 };
 
 class Engine {

@@ -30,7 +30,8 @@ Result failure(const Diag& diag) {
 
 class SqliteEngine : public Engine {
   public:
-    SqliteEngine(sqlite3* db, Options options) : db_(db), options_(std::move(options)) {}
+    SqliteEngine(sqlite3* db, Options options)
+        : db_(db), options_(std::move(options)), noCount_(options_.noCount) {}
     ~SqliteEngine() override { sqlite3_close_v2(db_); }
     SqliteEngine(const SqliteEngine&) = delete;
     SqliteEngine& operator=(const SqliteEngine&) = delete;
@@ -56,6 +57,7 @@ class SqliteEngine : public Engine {
     Catalog catalog_;
     bool autocommit_ = true;
     int tranCount_ = 0;  // BEGIN TRAN nesting, as @@TRANCOUNT counts it
+    bool noCount_;       // SET NOCOUNT ON in effect
 };
 
 Value columnValue(sqlite3_stmt* st, int i) {
@@ -234,6 +236,9 @@ Result SqliteEngine::runPlan(const Plan& plan) {
             tranCount_ = 0;
             loadCatalog();
             return r;
+        case PlanKind::SetNoCount:
+            noCount_ = plan.setOn;
+            return r;
         default:
             break;
     }
@@ -250,6 +255,10 @@ Result SqliteEngine::runPlan(const Plan& plan) {
             run(plan.sql.at(0), &plan, nullptr);
             r.rowCount = sqlite3_changes(db_);
             if (r.rowCount == 0 && plan.kind != PlanKind::Insert) r.status = Status::NoData;
+            if (noCount_) {
+                r.rowCount = -1;
+                r.status = Status::NoData;
+            }
             return r;
         default:
             break;
@@ -272,7 +281,9 @@ Result SqliteEngine::execute(std::string_view sql) {
     try {
         const std::string now = canonical(currentDateTime(options_.serverTime));
         const Plan plan = translate(sql, catalog_, now);
-        return runPlan(plan);
+        Result r = runPlan(plan);
+        r.noCount = noCount_;
+        return r;
     } catch (const SqlError& e) {
         Result r = failure(e.diag);
         static const int terminating[] = {515, 2601, 2627, 8152};

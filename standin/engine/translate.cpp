@@ -383,6 +383,17 @@ Plan Translator::statement() {
     } else if (acceptWord("commit") || acceptWord("rollback")) {
         plan.kind = isWord(first, "commit") ? PlanKind::Commit : PlanKind::Rollback;
         if (!acceptWord("tran") && !acceptWord("transaction")) acceptWord("work");
+    } else if (acceptWord("set")) {
+        // SET NOCOUNT is the one session option the engine keeps.
+        if (!acceptWord("nocount")) syntaxError();
+        plan.kind = PlanKind::SetNoCount;
+        if (acceptWord("on")) {
+            plan.setOn = true;
+        } else if (!acceptWord("off")) {
+            syntaxError();
+        }
+        finish();
+        return plan;
     } else {
         syntaxError();
     }

@@ -28,7 +28,8 @@ enum class PlanKind {
     DropTable,
     Begin,
     Commit,
-    Rollback
+    Rollback,
+    SetNoCount
 };
 
 struct Plan {
@@ -39,6 +40,7 @@ struct Plan {
     // For the duplicate-key message: a SELECT giving, per row written, the
     // new key values and (UPDATE only) the row's present key values.
     std::string keyProbeSql;
+    bool setOn = false;  // SET NOCOUNT ON rather than OFF
 };
 
 // now: the statement's CURRENT_TIMESTAMP in the stored datetime form.

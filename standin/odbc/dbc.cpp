@@ -24,7 +24,7 @@ using Keywords = std::map<std::string, std::string, NoCaseLess>;
 // The keywords a data source section may hold for this driver.
 constexpr const char* dsnKeywords[] = {"Database",       "ServerTime", "User",       "Password",
                                        "FailOn",         "FailAfter",  "FailNative", "FailFetchOn",
-                                       "FailFetchAfter", "InfoOn",     "Trace"};
+                                       "FailFetchAfter", "InfoOn",     "Trace",      "NoCount"};
 
 Keywords readDataSource(const std::string& dsn) {
     Keywords keys;
@@ -70,6 +70,10 @@ SQLRETURN openConnection(Dbc& dbc, const std::string& dsn, const Keywords& keys,
     Options options;
     options.databasePath = keyword(keys, "Database");
     options.serverTime = keyword(keys, "ServerTime");
+    std::int64_t noCount = 0;
+    if (!numberKeyword(keys, "NoCount", 0, &noCount) || (noCount != 0 && noCount != 1))
+        return driverError(dbc.diags, "08001", "NoCount must be 0 or 1");
+    options.noCount = noCount == 1;
     if (options.databasePath.empty())
         return driverError(dbc.diags, "08001", "Data source '" + dsn + "' names no Database file");
     Faults faults;

@@ -43,7 +43,7 @@ void releaseCursor(Stmt& stmt) {
 SQLRETURN openResult(Stmt& stmt, SQLRETURN rc, std::int64_t fetchFaultAfter) {
     Dbc& dbc = *stmt.dbc;
     stmt.executed = rc != SQL_ERROR;
-    stmt.diags.rowCount = std::max<SQLLEN>(0, stmt.result.rowCount);
+    stmt.diags.rowCount = stmt.result.noCount ? -1 : std::max<SQLLEN>(0, stmt.result.rowCount);
     if (rc == SQL_NO_DATA && !dbc.odbc3()) rc = SQL_SUCCESS;
     if (rc == SQL_ERROR || !stmt.result.hasResultSet) return rc;
     if (stmt.maxRows > 0 && stmt.result.rows.size() > stmt.maxRows)
@@ -395,7 +395,12 @@ SQLRETURN getData(Stmt& stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER
 
 SQLRETURN rowCount(Stmt& stmt, SQLLEN* count) {
     if (!stmt.executed) return sequenceError(stmt);
-    if (count) *count = stmt.result.hasResultSet ? -1 : std::max<SQLLEN>(0, stmt.result.rowCount);
+    // Without a count from the server (SET NOCOUNT ON) the driver knows none.
+    if (count) {
+        *count = stmt.result.hasResultSet || stmt.result.noCount
+                     ? -1
+                     : std::max<SQLLEN>(0, stmt.result.rowCount);
+    }
     return SQL_SUCCESS;
 }
 

@@ -42,7 +42,7 @@ const char kUsage[] =
     "       [--user U --password P] [--fail-on TEXT] [--fail-after N] [--fail-native N]\n"
     "       [--fail-fetch-on TEXT] [--fail-fetch-after N] [--info-on TEXT] [--trace FILE]\n"
     "       [--drop-after N] [--latency-us N] [--request-log FILE]\n"
-    "       [--tls-cert FILE --tls-key FILE]\n";
+    "       [--tls-cert FILE --tls-key FILE] [--nocount]\n";
 
 bool wholeNumber(const char* text, long long low, long long high, long long* out) {
     char* end = nullptr;
@@ -60,6 +60,12 @@ bool parseOptions(int argc, char** argv, standin::tds::ServerSettings* settings,
     auto& faults = settings->faults;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--nocount") {
+            // Sessions start with SET NOCOUNT ON, as under a server whose
+            // "user options" say so.
+            settings->engine.noCount = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "standin-tds: %s needs a value\n", option.c_str());
             return false;

@@ -563,7 +563,11 @@ bool Session::writeResult(const Result& r, const std::string& sql, std::uint8_t 
             return false;
         }
         writeRows(r, 0, r.rows.size());
-        out_.done(doneToken, more | kDoneCount, kCmdSelect, r.rows.size());
+        if (r.noCount) {
+            out_.done(doneToken, more, kCmdSelect, 0);
+        } else {
+            out_.done(doneToken, more | kDoneCount, kCmdSelect, r.rows.size());
+        }
         return true;
     }
     if (r.rowCount >= 0) {

@@ -73,6 +73,9 @@ std::string followUpTypeFailed(const std::string& pnr, const std::string& fcd) {
     return "Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen RC:-1 Pnr:" + pnr + " Fcd:" + fcd +
            "\n";
 }
+std::string followUpCodeFailed(const std::string& pnr, const std::string& fcd) {
+    return "Fehler(Read): Folgemeldungsart lesen RC:-1 Pnr:" + pnr + " Fcd:" + fcd + "\n";
+}
 std::string bookingTypeFailed() {
     return "Fehler(Read): Meldungsartsatz(Fcd) zur BchMld lesen RC:-1 Pnr:1001 Fcd:GL\n";
 }
@@ -130,6 +133,15 @@ std::vector<Case> matrix() {
          "succeeds with an informational message",
          {{"InfoOn", "QRV"}},
          kDone1001 + kDone1002,
+         both,
+         k1001Done,
+         k1002Done},
+        // The run asks for row counts right after connecting; when the
+        // server refuses, the run goes on as on a server that counts.
+        {"row-count request",
+         "execution",
+         {{"FailOn", "SET NOCOUNT OFF"}},
+         "Fehler(DB-Set): NOCOUNT OFF setzen! RC:-1\n" + kDone1001 + kDone1002,
          both,
          k1001Done,
          k1002Done},
@@ -223,17 +235,19 @@ std::vector<Case> matrix() {
          both,
          k1001BesideGl,
          k1002Done},
+        // 1001's KR goes through the daily rule, 1002's AR through the
+        // hourly one: each failed lookup is logged once, the booking passed over.
         {"follow-up code lookup",
          "execution",
          {{"FailOn", kFollowUpCode}},
-         "",
+         followUpCodeFailed("1001", "KR") + followUpCodeFailed("1002", "AR"),
          "",
          k1001Untouched,
          k1002Untouched},
         {"follow-up code lookup",
          "fetch",
          {{"FailFetchOn", kFollowUpCode}},
-         "",
+         followUpCodeFailed("1001", "KR") + followUpCodeFailed("1002", "AR"),
          "",
          k1001Untouched,
          k1002Untouched},
@@ -406,6 +420,63 @@ TEST(FailureMatrix, EveryStatementFailsOnceAndTheRunGoesOnAsPrescribed) {
         EXPECT_EQ(batch.bookings("1001").size(), c.p1001.bookings.size() + 1);
         EXPECT_EQ(batch.bookings("1002").size(), c.p1002.bookings.size() + 1);
     }
+}
+
+// A deadlock on the follow-up code lookup, in the daily rule (1001's KR)
+// and in the hourly rule (1002's AR): logged, nothing carried; the re-run
+// the log calls for carries both. A type that does not exist (100) stays
+// silent, as a code without follow-up does.
+TEST(FollowUpCodeLookup, FailureIsLoggedInBothRulesAndARerunCarriesTheBooking) {
+    fu::Batch batch;
+    batch.load(fu::twoPeopleNight());
+    kt::StandinDb deadlocked(
+        batch.db(),
+        {{"ServerTime", fu::kServerTime}, {"FailOn", kFollowUpCode}, {"FailNative", "1205"}});
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", deadlocked.dsn(), "qrv");
+    fu::Outcome failed = batch.run();
+    EXPECT_EQ(failed.log, followUpCodeFailed("1001", "KR") + followUpCodeFailed("1002", "AR"));
+    EXPECT_EQ(failed.tgb, "");
+    EXPECT_EQ(batch.accBookings("1001"), k1001Untouched.bookings);
+    EXPECT_EQ(batch.accBookings("1002"), k1002Untouched.bookings);
+
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", batch.db().dsn(), "qrv");
+    fu::Outcome rerun = batch.run();
+    EXPECT_EQ(rerun.log, failed.log + kDone1001 + kDone1002);
+    EXPECT_EQ(rerun.tgb, fu::tgbLine("1001") + fu::tgbLine("1002"));
+    EXPECT_EQ(batch.accBookings("1001"), k1001Done.bookings);
+    EXPECT_EQ(batch.slots("1002"), k1002Done.slots);
+
+    // Friday is a message day by its slot (KR), but the booking's own type
+    // XX does not exist.
+    fu::Batch unknown;
+    unknown.load(fu::commonTypes() + fu::day("1003", "20260306", "KR") +
+                 fu::booking("1003", "20260306", "00:00:00", 1, "XX") + fu::accDay("1003") +
+                 fu::rule("1003"));
+    fu::Outcome silent = unknown.run();
+    EXPECT_EQ(silent.log, "");
+    EXPECT_EQ(silent.tgb, "");
+}
+
+// A server whose sessions send no row counts unless asked (SET NOCOUNT ON
+// as the server-wide default, a DBA's choice): every write would answer
+// like one that matched no row. The batch asks for the counts itself, so
+// the night logs and does exactly what it does on a server that counts.
+TEST(RowCounts, ANightUnderTheServerWideNoCountIsANormalNight) {
+    fu::Batch normal;
+    normal.load(fu::twoPeopleNight());
+    fu::Outcome expected = normal.run();
+    ASSERT_EQ(expected.log, kDone1001 + kDone1002);
+
+    fu::Batch batch(std::map<std::string, std::string>{{"NoCount", "1"}});
+    batch.load(fu::twoPeopleNight());
+    fu::Outcome o = batch.run();
+    EXPECT_EQ(o.result.err, "");
+    EXPECT_EQ(o.log, expected.log);
+    EXPECT_EQ(o.tgb, expected.tgb);
+    EXPECT_EQ(batch.accBookings("1001"), k1001Done.bookings);
+    EXPECT_EQ(batch.slots("1001"), k1001Done.slots);
+    EXPECT_EQ(batch.accBookings("1002"), k1002Done.bookings);
+    EXPECT_EQ(batch.slots("1002"), k1002Done.slots);
 }
 
 }  // namespace

@@ -39,6 +39,59 @@ TEST_F(StandinFetch, ZeroRowUpdateIsNoDataOnlyForOdbc3Applications) {
     }
 }
 
+// A server whose sessions start with SET NOCOUNT ON sends no count at all:
+// like Microsoft's driver, the driver answers every write with SQL_NO_DATA
+// (SQL_SUCCESS to an ODBC 2 application) and SQLRowCount -1, whatever the
+// write changed, until the session says SET NOCOUNT OFF.
+TEST(StandinNoCount, NoCountHidesEveryCountUntilTheSessionAsksForThem) {
+    kt::StandinDb db(std::map<std::string, std::string>{{"NoCount", "1"}});
+    db.exec(fixture);
+    for (SQLINTEGER version : {SQL_OV_ODBC3, SQL_OV_ODBC2}) {
+        SCOPED_TRACE(version);
+        const SQLRETURN none = version == SQL_OV_ODBC3 ? SQL_NO_DATA : SQL_SUCCESS;
+        st::Client app(version);
+        ASSERT_EQ(app.connect(db.dsn()), SQL_SUCCESS);
+        st::Statement s(app);
+        for (const char* sql :
+             {"UPDATE T SET V = 'n' WHERE K = 3", "UPDATE T SET V = V WHERE K = 99",
+              "INSERT INTO T (K) VALUES (7)", "DELETE FROM T WHERE K = 7"}) {
+            EXPECT_EQ(s.exec(sql), none) << sql;
+            EXPECT_EQ(s.rowCount(), -1) << sql;
+        }
+        ASSERT_EQ(s.exec("SELECT V FROM T WHERE K = 3"), SQL_SUCCESS);
+        EXPECT_EQ(s.rest(), (std::vector<std::vector<std::string>>{{"n"}}));
+        EXPECT_EQ(s.rowCount(), -1);
+        ASSERT_EQ(SQLCloseCursor(s.handle()), SQL_SUCCESS);
+
+        // SET NOCOUNT OFF is itself a statement without rows or count.
+        ASSERT_EQ(s.exec("SET NOCOUNT OFF"), SQL_SUCCESS);
+        SQLSMALLINT columns = -1;
+        SQLNumResultCols(s.handle(), &columns);
+        EXPECT_EQ(columns, 0);
+        EXPECT_EQ(s.exec("UPDATE T SET V = 'o' WHERE K = 3"), SQL_SUCCESS);
+        EXPECT_EQ(s.rowCount(), 1);
+        EXPECT_EQ(s.exec("UPDATE T SET V = V WHERE K = 99"), none);
+        EXPECT_EQ(s.rowCount(), 0);
+        ASSERT_EQ(s.exec("SET NOCOUNT ON;"), SQL_SUCCESS);
+        EXPECT_EQ(s.exec("UPDATE T SET V = 'p' WHERE K = 3"), none);
+        EXPECT_EQ(s.rowCount(), -1);
+    }
+    // The setting belongs to the session: a normal data source counts, and
+    // SET NOCOUNT ON there holds for that connection only.
+    kt::StandinDb plain;
+    plain.exec(fixture);
+    st::Client first, second;
+    ASSERT_EQ(first.connect(plain.dsn()), SQL_SUCCESS);
+    ASSERT_EQ(second.connect(plain.dsn()), SQL_SUCCESS);
+    st::Statement a(first), b(second);
+    ASSERT_EQ(a.exec("set   nocount   on"), SQL_SUCCESS);
+    EXPECT_EQ(a.exec("UPDATE T SET V = 'q' WHERE K = 1"), SQL_NO_DATA);
+    EXPECT_EQ(b.exec("UPDATE T SET V = 'r' WHERE K = 1"), SQL_SUCCESS);
+    EXPECT_EQ(b.rowCount(), 1);
+    EXPECT_EQ(a.exec("SET NOCOUNT"), SQL_ERROR);
+    EXPECT_EQ(a.exec("SET ROWCOUNT 5"), SQL_ERROR);
+}
+
 TEST_F(StandinFetch, ShortCharBufferIsCutTerminatedAndWarned) {
     struct Case {
         SQLLEN bufferLength;

@@ -373,6 +373,43 @@ TEST_F(TdsWire, EveryWriteReportsItsRealCountAndErrorsTheirNumbers) {
     EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM W"), "1");
 }
 
+// Under --nocount every DONE goes without its count, a SELECT's included:
+// FreeTDS then answers each write with SQL_NO_DATA and row count -1, and
+// SET NOCOUNT OFF (itself without a count) brings the counts back.
+TEST_F(TdsFront, NoCountServerSendsNoCountsUntilTheSessionSaysOff) {
+    auto server = start({{"NoCount", "1"}});
+    st::Client client;
+    ASSERT_EQ(client.driverConnect(connectionString(server->port())), SQL_SUCCESS);
+    st::Statement s(client);
+    for (const char* sql : {"UPDATE T SET V = 'n' WHERE K = 3", "UPDATE T SET V = V WHERE K = 99",
+                            "INSERT INTO T (K) VALUES (7)", "DELETE FROM T WHERE K = 7"}) {
+        EXPECT_EQ(s.exec(sql), SQL_NO_DATA) << sql;
+        EXPECT_EQ(s.rowCount(), -1) << sql;
+    }
+    ASSERT_EQ(s.exec("SELECT V FROM T WHERE K = 3"), SQL_SUCCESS);
+    EXPECT_EQ(s.rest(), (std::vector<std::vector<std::string>>{{"n"}}));
+    EXPECT_EQ(s.rowCount(), -1);
+
+    EXPECT_EQ(s.exec("SET NOCOUNT OFF"), SQL_NO_DATA);
+    EXPECT_EQ(s.exec("UPDATE T SET V = 'o' WHERE K = 3"), SQL_SUCCESS);
+    EXPECT_EQ(s.rowCount(), 1);
+    ASSERT_EQ(s.exec("SELECT V FROM T WHERE K > 1 ORDER BY K"), SQL_SUCCESS);
+    EXPECT_EQ(s.rest().size(), 2u);
+    EXPECT_EQ(s.rowCount(), 2);
+
+    // A session on a counting server may switch them off itself.
+    auto counting = start();
+    st::Client other;
+    ASSERT_EQ(other.driverConnect(connectionString(counting->port())), SQL_SUCCESS);
+    st::Statement t(other);
+    EXPECT_EQ(t.exec("UPDATE T SET V = 'p' WHERE K = 3"), SQL_SUCCESS);
+    EXPECT_EQ(t.rowCount(), 1);
+    EXPECT_EQ(t.exec("SET NOCOUNT ON"), SQL_NO_DATA);
+    EXPECT_EQ(t.exec("UPDATE T SET V = 'q' WHERE K = 3"), SQL_NO_DATA);
+    EXPECT_EQ(t.rowCount(), -1);
+    EXPECT_EQ(db.scalar("SELECT V FROM T WHERE K = 3"), "q");
+}
+
 TEST_F(TdsWire, CancelledAndCursorResultsLeaveTheSessionUsable) {
     // A default result set closed with rows unread: FreeTDS cancels it.
     st::Statement pending(client);

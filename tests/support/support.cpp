@@ -255,6 +255,11 @@ TdsServer::TdsServer(const std::string& databaseFile,
                      const std::map<std::string, std::string>& keys) {
     std::vector<std::string> argv = {standinTdsServer(), "--database", databaseFile};
     for (const auto& [key, value] : keys) {
+        // A server-wide default without a value: present or not.
+        if (key == "NoCount") {
+            if (value == "1") argv.push_back("--nocount");
+            continue;
+        }
         auto it = serverOptions().find(key);
         if (it == serverOptions().end())
             throw std::runtime_error("standin-tds has no option for the keyword " + key);

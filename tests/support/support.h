@@ -70,7 +70,8 @@ std::map<std::string, std::string> freeTdsDataSource(int port);
 void addDataSource(const std::string& name, const std::map<std::string, std::string>& keys);
 
 // A running standin-tds on a database file, the data source keys given as
-// its options (ServerTime as --server-time, FailOn as --fail-on, ...).
+// its options (ServerTime as --server-time, FailOn as --fail-on, NoCount=1 as
+// --nocount, ...).
 // Started at construction (a test failure when it does not come up) and
 // stopped with SIGTERM at destruction, where it must end with exit 0; it
 // also dies with the test process, so a crashed test leaves none behind.
