@@ -62,19 +62,26 @@ constexpr char kDefaultStatusFile[] = "kelbor.prom";
 // consumer that missed a week its lines.
 constexpr std::size_t kKeptParameterFiles = 14;
 
+// Where the night stands, for the signal handler: looking at the database
+// before the batch runs, the batch running (batchPid), or the batch ended.
+enum Phase : int { kLooking, kBatchRunning, kJudging };
+volatile sig_atomic_t phase = kLooking;
 volatile sig_atomic_t batchPid = 0;
 volatile sig_atomic_t stopSignal = 0;
 
-// A time limit (timeout, systemd) stops the wrapper with SIGTERM: the batch
-// gets the signal too, and the wrapper still judges the night. Before the
-// batch runs (the look at the database may hang on a silent server) there
-// is nothing to judge: the night fails at once.
+// A time limit (timeout, systemd) stops the wrapper with SIGTERM, often
+// twice over (timeout signals the wrapper and then its whole group): the
+// batch gets the signal too, and the wrapper still judges the night. Before
+// the batch runs (the look at the database may hang on a silent server)
+// there is nothing to judge: the night fails at once.
 void onStop(int sig) {
     stopSignal = sig;
-    if (batchPid > 0) {
-        kill(static_cast<pid_t>(batchPid), sig);
+    if (phase == kBatchRunning) {
+        // Before the fork returned, main passes the stop on itself.
+        if (batchPid > 0) kill(static_cast<pid_t>(batchPid), sig);
         return;
     }
+    if (phase == kJudging) return;
     static const char kStopped[] =
         "kelbor run (not started): failed: stopped by a signal while looking at the database "
         "(a time limit? the server did not answer)\n";
@@ -306,8 +313,11 @@ BatchRun runBatch(int lockFd, const std::vector<std::string>& args) {
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     std::fflush(stdout);
+    // From the fork on a stop is the batch's to take; the handler passes it on.
+    phase = kBatchRunning;
     pid_t pid = fork();
     if (pid < 0) {
+        phase = kJudging;
         run.startError = "fork: " + errnoText(errno);
         close(pipeFds[0]);
         close(pipeFds[1]);
@@ -330,6 +340,7 @@ BatchRun runBatch(int lockFd, const std::vector<std::string>& args) {
     }
     batchPid = pid;
     run.started = true;
+    // A stop that came between the fork and here has not reached the batch.
     if (stopSignal != 0) kill(pid, stopSignal);
     close(pipeFds[1]);
     // Every byte on standard error is passed on as it comes and kept for the
@@ -347,7 +358,7 @@ BatchRun runBatch(int lockFd, const std::vector<std::string>& args) {
     close(pipeFds[0]);
     while (waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
     }
-    batchPid = 0;
+    phase = kJudging;
     std::istringstream lines(captured);
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty()) run.stderrLines.push_back(line);

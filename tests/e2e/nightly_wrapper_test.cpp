@@ -98,6 +98,17 @@ TEST(NightlyWrapper, SummaryLineAndExitStatusTellHowTheNightWent) {
         EXPECT_EQ(r.err, "");
     }
     {
+        SCOPED_TRACE("a server whose sessions send no row counts");
+        fu::Batch batch(std::map<std::string, std::string>{{"NoCount", "1"}});
+        batch.load(fu::twoPeopleNight());
+        kt::RunResult r = nightly(batch);
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out,
+                             "; 2 follow-ups inserted, 0 refused by priority, 0 refused by "
+                             "target time, 1 old cancellations deleted; no errors\n"))
+            << r.out;
+    }
+    {
         SCOPED_TRACE("a night with an error");
         fu::Batch batch;
         batch.load(fu::commonTypes() + fu::sickSinceFriday("1001") + sickWithoutRule("1002"));
@@ -594,7 +605,7 @@ TEST(NightlyWrapper, TimeLimitEndsANightHungOnASilentServer) {
         auto start = std::chrono::steady_clock::now();
         kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", batch.db().dsn(), "qrv");
         kt::RunResult r = kt::runProgram(
-            {"/usr/bin/timeout", "-s", "TERM", "8", kt::nightlyBinary(),
+            {"/usr/bin/timeout", "-s", "TERM", "5", kt::nightlyBinary(),
              batch.work().file("kelbor.ini"), "XXX", "D"},
             batch.work().path(), {{"KELBOR", hanging.path}, {"REAL", kt::kelborBinary()}}, "",
             {"KELBOR_DBG"});
