@@ -2,9 +2,11 @@
 // preflight check that connects with it.
 //
 // The check runs only statements that read: COUNT(*) of each table under a
-// false condition (existence and the right to read, no scan), the server's
-// clock, and the batch's own previous-day cursor, walked to count the day
-// records a run now would process. It prints findings one per line, plain
+// false condition (existence and the right to read, no scan), then, through
+// the look it shares with kelbor-nightly (tools/database_look), the server's
+// clock, the batch's own previous-day cursor, walked to count the day
+// records a run now would process, and the follow-up bookings of the
+// accounting day that stand without their credit. It prints findings one per line, plain
 // ASCII, so the output reads the same on a terminal and in a log; the
 // password never appears, not even inside a driver's message.
 #include "tools/config_check.h"

@@ -486,8 +486,8 @@ int main(int argc, char** argv) {
     // another. The batch inherits the descriptor, so the lock is held while
     // either of them lives.
     int lockFd = open(kLockName, O_WRONLY | O_CREAT | O_APPEND, 0640);
-    char cwd[4096] = ".";
-    if (getcwd(cwd, sizeof cwd) == nullptr) std::strcpy(cwd, ".");
+    char cwdBuffer[4096] = {};
+    const std::string cwd = getcwd(cwdBuffer, sizeof cwdBuffer) != nullptr ? cwdBuffer : ".";
     if (lockFd < 0) {
         std::cout << "kelbor: not started: cannot open the lock file " << cwd << "/" << kLockName
                   << "\n";
