@@ -22,7 +22,9 @@ struct Diag {
     std::string message;      // without any "[vendor][driver]" prefix
 };
 
-enum class ColType { Char, VarChar, Int, SmallInt, DateTime };
+// Numeric (precision 19, scale 0) only as the type of an expression: an
+// integer literal beyond int's range and what is computed from it.
+enum class ColType { Char, VarChar, Int, SmallInt, DateTime, Numeric };
 
 struct Column {
     std::string name;  // empty for an unnamed expression

@@ -41,6 +41,8 @@ std::string declaredType(const ColumnDef& column) {
             return "int";
         case ColType::SmallInt:
             return "smallint";
+        case ColType::Numeric:
+            return "numeric";
         case ColType::DateTime:
             // "text" gives the column SQLite's text affinity, so the
             // 'yyyy-mm-dd hh:mm:ss.fff' values are never taken for numbers.

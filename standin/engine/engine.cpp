@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+
 #include "standin/engine/catalog.h"
 #include "standin/engine/functions.h"
 #include "standin/engine/translate.h"
@@ -19,6 +21,16 @@ namespace {
 
 Diag terminated() {
     return Diag{"01000", 3621, "The statement has been terminated."};
+}
+
+// INSERT, UPDATE or DELETE, by the statement's first word.
+bool isWrite(std::string_view sql) {
+    std::size_t i = sql.find_first_not_of(" \t\r\n");
+    if (i == std::string_view::npos) return false;
+    std::string word;
+    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])))
+        word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++]))));
+    return word == "insert" || word == "update" || word == "delete";
 }
 
 Result failure(const Diag& diag) {
@@ -268,7 +280,7 @@ Result SqliteEngine::runPlan(const Plan& plan) {
     runPlain("SAVEPOINT ddl");
     try {
         for (const std::string& sql : plan.sql) run(sql, &plan, nullptr);
-    } catch (const SqlError&) {
+    } catch (...) {
         sqlite3_exec(db_, "ROLLBACK TO ddl; RELEASE ddl", nullptr, nullptr, nullptr);
         throw;
     }
@@ -286,11 +298,20 @@ Result SqliteEngine::execute(std::string_view sql) {
         return r;
     } catch (const SqlError& e) {
         Result r = failure(e.diag);
+        // Errors that end a write are followed by the server's notice that
+        // the statement was terminated; an overflow in a SELECT is not.
         static const int terminating[] = {515, 2601, 2627, 8152};
+        static const int terminatingWrites[] = {220, 8115};
         for (const int n : terminating) {
             if (e.diag.native == n) r.diags.push_back(terminated());
         }
+        for (const int n : terminatingWrites) {
+            if (e.diag.native == n && isWrite(sql)) r.diags.push_back(terminated());
+        }
         return r;
+    } catch (const std::exception& e) {
+        // A fault of the engine itself fails this statement only.
+        return failure({"HY000", 0, std::string("Internal error of the engine: ") + e.what()});
     }
 }
 

@@ -1,6 +1,7 @@
 // SQL functions and collation of the translated statements (see functions.h).
 #include "standin/engine/functions.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "standin/engine/values.h"
@@ -61,6 +62,24 @@ Val toInt(const std::vector<Val>& a) {
     return parseInt(valText(a[0]), type.c_str());
 }
 
+// ts_range(n, type, error): n as a value of int or smallint. Beyond the
+// type's range: 8115 as for an expression, or 220 naming the value as for an
+// int put into a smallint.
+Val inRange(const std::vector<Val>& a) {
+    if (isNull(a[0])) return {};
+    const std::int64_t n = valInt(a[0]);
+    const std::string type = valText(a[1]);
+    const std::int64_t max = type == "smallint" ? INT16_MAX : INT32_MAX;
+    if (n >= -max - 1 && n <= max) return n;
+    if (valInt(a[2]) == 220) {
+        fail(220, "22003",
+             "Arithmetic overflow error for data type " + type + ", value = " + std::to_string(n) +
+                 ".");
+    }
+    fail(8115, "22003",
+         "Arithmetic overflow error converting expression to data type " + type + ".");
+}
+
 // ts_str(x): an int as text.
 Val toText(const std::vector<Val>& a) {
     if (isNull(a[0])) return {};
@@ -101,6 +120,7 @@ const FunctionDef kFunctions[] = {
     {"ts_dt", 2, toDateTime},   {"ts_dtstr", 2, dateTimeText}, {"ts_fit", 3, fit},
     {"ts_assign", 3, assign},   {"ts_int", 2, toInt},          {"ts_str", 1, toText},
     {"ts_dateadd", 3, dateAdd}, {"ts_div", 2, divide},         {"ts_mod", 2, modulo},
+    {"ts_range", 3, inRange},
 };
 
 void callFromSqlite(sqlite3_context* ctx, int argc, sqlite3_value** argv) {

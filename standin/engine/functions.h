@@ -1,5 +1,5 @@
 // The SQL functions the translated statements call (ts_dt, ts_dtstr, ts_fit,
-// ts_assign, ts_int, ts_str, ts_dateadd, ts_div, ts_mod) and the TSQL
+// ts_assign, ts_int, ts_range, ts_str, ts_dateadd, ts_div, ts_mod) and the TSQL
 // collation. Each function has one C++ implementation that serves twice:
 // registered on the SQLite connection for run-time values, and called by
 // the translator to fold constants, so both report the same errors.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <set>
@@ -24,6 +25,7 @@ struct Expr {
     Ty ty = Ty::Null;
     bool fixed = false;  // Str: char(n), blank-padded
     bool small = false;  // Int: smallint
+    bool wide = false;   // Int: numeric, as a literal beyond int's range is
     int size = 0;        // Str: length
     bool nullable = true;
     bool isConst = false;
@@ -74,6 +76,7 @@ Expr call(const std::string& fn, const std::vector<Expr>& args, Expr shape) {
         Expr folded = constant(shape.ty, findFunction(fn)(values));
         folded.fixed = shape.fixed;
         folded.small = shape.small;
+        folded.wide = shape.wide;
         if (shape.size > 0) folded.size = shape.size;
         return folded;
     }
@@ -96,6 +99,7 @@ Expr typed(const Expr& from, Ty ty) {
     shape.ty = ty;
     shape.fixed = false;
     shape.small = false;
+    shape.wide = false;
     shape.size = 0;
     return shape;
 }
@@ -115,6 +119,21 @@ Expr toInt(const Expr& e, const char* type = "int") {
     Expr shape = typed(e, Ty::Int);
     shape.small = std::string(type) == "smallint";
     return call("ts_int", {e, textConst(type)}, shape);
+}
+
+// An integer as a value of type int or smallint, for a CONVERT or an
+// assignment: a numeric beyond the type's range is 8115, an int beyond
+// smallint's 220 with the value, as the server words them.
+Expr fitInt(const Expr& e, const char* type) {
+    const bool small = std::string(type) == "smallint";
+    Expr v = toInt(e, type);
+    if (v.ty == Ty::Null || (small && v.small) || (!small && !v.wide)) {
+        v.small = small;
+        return v;
+    }
+    Expr shape = typed(v, Ty::Int);
+    shape.small = small;
+    return call("ts_range", {v, textConst(type), intConst(v.wide ? 8115 : 220)}, shape);
 }
 
 // Implicit conversion to text, as SQL Server does it for assignments.
@@ -138,9 +157,9 @@ std::optional<Expr> toNonText(ColType type, const Expr& e) {
         case ColType::DateTime:
             return toDateTime(e);
         case ColType::Int:
-            return toInt(e, "int");
+            return fitInt(e, "int");
         case ColType::SmallInt:
-            return toInt(e, "smallint");
+            return fitInt(e, "smallint");
         default:
             return std::nullopt;
     }
@@ -173,8 +192,8 @@ Column describe(const Expr& e, const std::string& name) {
             c.size = 23;
             break;
         default:
-            c.type = e.small ? ColType::SmallInt : ColType::Int;
-            c.size = e.small ? 6 : 11;
+            c.type = e.wide ? ColType::Numeric : e.small ? ColType::SmallInt : ColType::Int;
+            c.size = e.wide ? 19 : e.small ? 6 : 11;
     }
     return c;
 }
@@ -704,7 +723,7 @@ bool Translator::loneLiteral(const ColumnDef& column, std::string& sql) {
         sql = quoteLiteral(assignText(t.text, column.size, column.type == ColType::Char));
     } else if (t.kind == Tok::Number &&
                (column.type == ColType::Int || column.type == ColType::SmallInt)) {
-        sql = primary().sql;
+        sql = toNonText(column.type, primary())->sql;
         return true;
     } else {
         return false;
@@ -1187,8 +1206,20 @@ Expr arithmetic(const std::string& op, Expr a, Expr b) {
     }
     a = toInt(a);
     b = toInt(b);
+    // The result has the type of the higher operand: numeric over int over
+    // smallint. An int or smallint result beyond its range is 8115, as the
+    // server computes in the result's type.
     shape.ty = Ty::Int;
-    if (op == "/" || op == "%") return call(op == "/" ? "ts_div" : "ts_mod", {a, b}, shape);
+    shape.wide = a.wide || b.wide;
+    shape.small = a.small && b.small;
+    const char* type = shape.wide ? "numeric" : shape.small ? "smallint" : "int";
+    auto inRange = [&](Expr e) {
+        if (shape.wide) return e;
+        e.small = shape.small;
+        return call("ts_range", {e, textConst(type), intConst(8115)}, e);
+    };
+    if (op == "/" || op == "%")
+        return inRange(call(op == "/" ? "ts_div" : "ts_mod", {a, b}, shape));
     // A folded NULL keeps the type of its expression (4*NULL is an int
     // NULL), so the type alone does not tell that there is no number.
     if (isNullConstant(a) || isNullConstant(b)) return constant(Ty::Int, Val{});
@@ -1201,12 +1232,15 @@ Expr arithmetic(const std::string& op, Expr a, Expr b) {
                                           : __builtin_mul_overflow(x, y, &folded);
         if (overflow) {
             fail(8115, "22003",
-                 "Arithmetic overflow error converting expression to data type int.");
+                 std::string("Arithmetic overflow error converting expression to data type ") +
+                     type + ".");
         }
-        return intConst(folded);
+        Expr e = intConst(folded);
+        e.wide = shape.wide;
+        return inRange(e);
     }
     shape.sql = "(" + a.sql + " " + op + " " + b.sql + ")";
-    return shape;
+    return inRange(shape);
 }
 
 Expr Translator::additive() {
@@ -1254,8 +1288,11 @@ Expr Translator::primary() {
         const long long v = std::strtoll(t.text.c_str(), nullptr, 10);
         if (errno != 0)
             fail(8115, "22003",
-                 "Arithmetic overflow error converting expression to data type int.");
-        return intConst(v);
+                 "Arithmetic overflow error converting expression to data type numeric.");
+        // Beyond int's range a literal is a numeric, as the server reads it.
+        Expr e = intConst(v);
+        e.wide = v > INT32_MAX;
+        return e;
     }
     if (acceptSymbol("(")) {
         Expr e = expression();
@@ -1311,7 +1348,12 @@ Expr Translator::aggregate(const std::string& fn) {
              "a subquery.");
     }
     if (fn == "sum") {
-        e.sql = "sum(" + toInt(arg).sql + ")";
+        // SUM of int and smallint is an int; its overflow fails the
+        // statement when the sum is computed, before any row goes out.
+        const Expr n = toInt(arg);
+        e.wide = n.wide;
+        e.sql = "sum(" + n.sql + ")";
+        if (!e.wide) e.sql = "ts_range(" + e.sql + ", 'int', 8115)";
         return e;
     }
     e = arg;

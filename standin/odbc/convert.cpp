@@ -23,6 +23,8 @@ SQLSMALLINT sqlType(const Column& column, bool odbc3) {
             return SQL_INTEGER;
         case ColType::SmallInt:
             return SQL_SMALLINT;
+        case ColType::Numeric:
+            return SQL_NUMERIC;
         case ColType::DateTime:
             return odbc3 ? SQL_TYPE_TIMESTAMP : SQL_TIMESTAMP;
     }
@@ -35,6 +37,8 @@ SQLULEN columnSize(const Column& column) {
             return 10;
         case ColType::SmallInt:
             return 5;
+        case ColType::Numeric:
+            return 19;
         case ColType::DateTime:
             return 23;
         default:
@@ -52,6 +56,8 @@ SQLLEN displaySize(const Column& column) {
             return 11;
         case ColType::SmallInt:
             return 6;
+        case ColType::Numeric:
+            return 21;
         case ColType::DateTime:
             return 23;
         default:
@@ -69,6 +75,8 @@ const char* typeName(const Column& column) {
             return "int";
         case ColType::SmallInt:
             return "smallint";
+        case ColType::Numeric:
+            return "numeric";
         case ColType::DateTime:
             return "datetime";
     }

@@ -22,9 +22,9 @@ struct NoCaseLess {
 using Keywords = std::map<std::string, std::string, NoCaseLess>;
 
 // The keywords a data source section may hold for this driver.
-constexpr const char* dsnKeywords[] = {"Database",       "ServerTime", "User",       "Password",
-                                       "FailOn",         "FailAfter",  "FailNative", "FailFetchOn",
-                                       "FailFetchAfter", "InfoOn",     "Trace",      "NoCount"};
+constexpr const char* dsnKeywords[] = {
+    "Database",    "ServerTime",     "User",   "Password", "FailOn",  "FailAfter", "FailNative",
+    "FailFetchOn", "FailFetchAfter", "InfoOn", "Trace",    "NoCount", "ThrowOn"};
 
 Keywords readDataSource(const std::string& dsn) {
     Keywords keys;
@@ -80,6 +80,7 @@ SQLRETURN openConnection(Dbc& dbc, const std::string& dsn, const Keywords& keys,
     faults.failOn = keyword(keys, "FailOn");
     faults.failFetchOn = keyword(keys, "FailFetchOn");
     faults.infoOn = keyword(keys, "InfoOn");
+    faults.throwOn = keyword(keys, "ThrowOn");
     faults.tracePath = keyword(keys, "Trace");
     std::int64_t native = 0;
     if (!numberKeyword(keys, "FailAfter", 0, &faults.failAfter) ||

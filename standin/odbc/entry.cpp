@@ -4,6 +4,7 @@
 // One lock serialises all calls, so a multi-threaded application cannot
 // interleave two calls on the connection's engine.
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <string>
 
@@ -35,13 +36,39 @@ HandleKind kindOf(SQLSMALLINT handleType) {
     }
 }
 
+// Runs body and turns any exception it lets out into SQL_ERROR: nothing may
+// unwind from the driver into the driver manager. With a handle the error
+// gets a record (HY000) the application can read.
+template <typename Body>
+SQLRETURN guarded(Handle* handle, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        if (handle == nullptr) return SQL_ERROR;
+        try {
+            handle->diags.clear();
+            return driverError(handle->diags, "HY000",
+                               std::string("Internal error of the driver: ") + e.what());
+        } catch (...) {
+        }
+    } catch (...) {
+        if (handle == nullptr) return SQL_ERROR;
+        try {
+            handle->diags.clear();
+            return driverError(handle->diags, "HY000", "Internal error of the driver");
+        } catch (...) {
+        }
+    }
+    return SQL_ERROR;
+}
+
 template <typename H, typename Body>
 SQLRETURN enter(SQLHANDLE h, HandleKind kind, Body&& body) {
     std::lock_guard lock(driverLock);
     H* handle = handleOf<H>(h, kind);
     if (handle == nullptr) return SQL_INVALID_HANDLE;
     handle->diags.clear();
-    SQLRETURN rc = body(*handle);
+    SQLRETURN rc = guarded(handle, [&] { return body(*handle); });
     handle->diags.returnCode = rc;
     return rc;
 }
@@ -72,44 +99,7 @@ const std::string& serverNameOf(Handle& h) {
     return none;
 }
 
-}  // namespace
-
-extern "C" {
-
-SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
-    if (output == nullptr) return SQL_ERROR;
-    switch (type) {
-        case SQL_HANDLE_ENV: {
-            std::lock_guard lock(driverLock);
-            *output = static_cast<Handle*>(new Env());
-            return SQL_SUCCESS;
-        }
-        case SQL_HANDLE_DBC:
-            return onEnv(input, [&](Env& env) {
-                auto* dbc = new Dbc(&env);
-                env.connections.push_back(dbc);
-                *output = static_cast<Handle*>(dbc);
-                return SQLRETURN{SQL_SUCCESS};
-            });
-        case SQL_HANDLE_STMT:
-            return onDbc(input, [&](Dbc& dbc) {
-                if (!dbc.engine) return driverError(dbc.diags, "08003", "Connection not open");
-                auto* stmt = new Stmt(&dbc);
-                dbc.statements.push_back(stmt);
-                *output = static_cast<Handle*>(stmt);
-                return SQLRETURN{SQL_SUCCESS};
-            });
-        case SQL_HANDLE_DESC:
-            return onDbc(input, [](Dbc& dbc) {
-                return driverError(dbc.diags, "HYC00", "Optional feature not implemented");
-            });
-        default:
-            return SQL_ERROR;
-    }
-}
-
-SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
-    std::lock_guard lock(driverLock);
+SQLRETURN freeHandle(SQLSMALLINT type, SQLHANDLE handle) {
     switch (type) {
         case SQL_HANDLE_ENV: {
             Env* env = handleOf<Env>(handle, HandleKind::Env);
@@ -138,6 +128,49 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
         default:
             return SQL_INVALID_HANDLE;
     }
+}
+
+}  // namespace
+
+extern "C" {
+
+SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
+    if (output == nullptr) return SQL_ERROR;
+    switch (type) {
+        case SQL_HANDLE_ENV: {
+            std::lock_guard lock(driverLock);
+            return guarded(nullptr, [&] {
+                *output = static_cast<Handle*>(new Env());
+                return SQLRETURN{SQL_SUCCESS};
+            });
+        }
+        case SQL_HANDLE_DBC:
+            return onEnv(input, [&](Env& env) {
+                auto* dbc = new Dbc(&env);
+                env.connections.push_back(dbc);
+                *output = static_cast<Handle*>(dbc);
+                return SQLRETURN{SQL_SUCCESS};
+            });
+        case SQL_HANDLE_STMT:
+            return onDbc(input, [&](Dbc& dbc) {
+                if (!dbc.engine) return driverError(dbc.diags, "08003", "Connection not open");
+                auto* stmt = new Stmt(&dbc);
+                dbc.statements.push_back(stmt);
+                *output = static_cast<Handle*>(stmt);
+                return SQLRETURN{SQL_SUCCESS};
+            });
+        case SQL_HANDLE_DESC:
+            return onDbc(input, [](Dbc& dbc) {
+                return driverError(dbc.diags, "HYC00", "Optional feature not implemented");
+            });
+        default:
+            return SQL_ERROR;
+    }
+}
+
+SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
+    std::lock_guard lock(driverLock);
+    return guarded(nullptr, [&] { return freeHandle(type, handle); });
 }
 
 SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT handle, SQLUSMALLINT option) {
@@ -309,7 +342,9 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
     std::lock_guard lock(driverLock);
     Handle* h = handleOf<Handle>(handle, kindOf(type));
     if (h == nullptr) return SQL_INVALID_HANDLE;
-    return getDiagRec(h->diags, record, state, native, message, messageMax, messageLength);
+    return guarded(nullptr, [&] {
+        return getDiagRec(h->diags, record, state, native, message, messageMax, messageLength);
+    });
 }
 
 SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
@@ -318,7 +353,10 @@ SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLIN
     std::lock_guard lock(driverLock);
     Handle* h = handleOf<Handle>(handle, kindOf(type));
     if (h == nullptr) return SQL_INVALID_HANDLE;
-    return getDiagField(h->diags, serverNameOf(*h), record, field, value, valueMax, valueLength);
+    return guarded(nullptr, [&] {
+        return getDiagField(h->diags, serverNameOf(*h), record, field, value, valueMax,
+                            valueLength);
+    });
 }
 
 }  // extern "C"

@@ -1,6 +1,8 @@
 // Fault injection and tracing: the matching rules and the trace file.
 #include "standin/odbc/faults.h"
 
+#include <stdexcept>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -44,6 +46,10 @@ const char* stateForNative(std::int32_t native) {
 
 bool statementMustFail(const Faults& faults, std::string_view sql) {
     return containsNoCase(sql, faults.failOn) && faults.failOnPassed >= faults.failAfter;
+}
+
+void throwIfInjected(const Faults& faults, std::string_view sql) {
+    if (containsNoCase(sql, faults.throwOn)) throw std::out_of_range("injected internal fault");
 }
 
 void notePassed(Faults& faults, std::string_view sql) {

@@ -21,6 +21,7 @@ struct Faults {
     std::string failFetchOn;  // empty: no fetch fault
     std::int64_t failFetchAfter = 0;
     std::string infoOn;             // empty: no informational message
+    std::string throwOn;            // empty: no internal fault
     std::string tracePath;          // empty: no trace
     std::int64_t failOnPassed = 0;  // statements matching failOn that succeeded so far
 };
@@ -41,6 +42,10 @@ Diag injectedDiag(const Faults& faults, std::string_view what);
 bool statementGetsInfo(const Faults& faults, std::string_view sql);
 // The informational record: SQLSTATE 01000, native 0.
 Diag infoDiag(const Faults& faults);
+// Throws a C++ exception (not the engine's error type) when sql matches
+// ThrowOn, as an internal fault of the stand-in would: the fronts must turn
+// it into an error for this statement alone.
+void throwIfInjected(const Faults& faults, std::string_view sql);
 // Appends "<rc>\t<microseconds>\t<statement>" to the trace file, if any.
 void traceStatement(const Faults& faults, std::string_view sql, SQLRETURN rc, std::int64_t micros);
 

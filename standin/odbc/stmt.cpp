@@ -73,6 +73,7 @@ SQLRETURN runStatement(Stmt& stmt, const std::string& sql) {
             injectedDiag(dbc.faults, "statement text contains '" + dbc.faults.failOn + "'"));
         return SQL_ERROR;
     }
+    throwIfInjected(dbc.faults, sql);
     stmt.result = dbc.engine->execute(sql);
     SQLRETURN rc = reportEngine(stmt.diags, stmt.result.status, stmt.result.diags);
     if (rc == SQL_SUCCESS && statementGetsInfo(dbc.faults, sql)) {
@@ -188,6 +189,8 @@ SQLLEN octetLength(const Column& column) {
             return 4;
         case ColType::SmallInt:
             return 2;
+        case ColType::Numeric:
+            return 21;
         case ColType::DateTime:
             return sizeof(SQL_TIMESTAMP_STRUCT);
         default:
@@ -196,7 +199,8 @@ SQLLEN octetLength(const Column& column) {
 }
 
 bool isNumeric(const Column& column) {
-    return column.type == ColType::Int || column.type == ColType::SmallInt;
+    return column.type == ColType::Int || column.type == ColType::SmallInt ||
+           column.type == ColType::Numeric;
 }
 
 }  // namespace

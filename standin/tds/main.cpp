@@ -40,7 +40,8 @@ void onSignal(int) {
 const char kUsage[] =
     "usage: standin-tds --database FILE [--port N] [--server-time 'yyyy-mm-dd hh:mm:ss']\n"
     "       [--user U --password P] [--fail-on TEXT] [--fail-after N] [--fail-native N]\n"
-    "       [--fail-fetch-on TEXT] [--fail-fetch-after N] [--info-on TEXT] [--trace FILE]\n"
+    "       [--fail-fetch-on TEXT] [--fail-fetch-after N] [--info-on TEXT] [--throw-on TEXT]\n"
+    "       [--trace FILE]"
     "       [--drop-after N] [--latency-us N] [--request-log FILE]\n"
     "       [--tls-cert FILE --tls-key FILE] [--nocount]\n";
 
@@ -104,6 +105,8 @@ bool parseOptions(int argc, char** argv, standin::tds::ServerSettings* settings,
             faults.failFetchAfter = n;
         } else if (option == "--info-on") {
             faults.infoOn = value;
+        } else if (option == "--throw-on") {
+            faults.throwOn = value;
         } else if (option == "--drop-after") {
             if (!number(0, INT64_MAX)) return false;
             settings->dropAfter = n;
@@ -222,7 +225,13 @@ int main(int argc, char** argv) {
         Connection& c = connections.emplace_back();
         c.fd = fd;
         c.thread = std::thread([&c, &settings, &mutex] {
-            standin::tds::serveConnection(c.fd, settings);
+            // The session turns a failed request into an error reply; what
+            // still escapes (a session that cannot even start) ends only
+            // this connection, never the server.
+            try {
+                standin::tds::serveConnection(c.fd, settings);
+            } catch (...) {
+            }
             std::lock_guard<std::mutex> lock(mutex);
             ::close(c.fd);
             c.fd = -1;

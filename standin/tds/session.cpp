@@ -13,6 +13,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -96,6 +97,53 @@ void fitColumns(Result& r) {
             if (c < row.size() && row[c]) longest = std::max(longest, row[c]->size());
         }
         col.size = static_cast<int>(std::min<std::size_t>(longest, 8000));
+    }
+}
+
+const char* wireTypeName(ColType type) {
+    switch (type) {
+        case ColType::SmallInt:
+            return "smallint";
+        case ColType::Numeric:
+            return "numeric";
+        case ColType::DateTime:
+            return "datetime";
+        case ColType::Char:
+        case ColType::VarChar:
+            return "varchar";
+        case ColType::Int:
+            break;
+    }
+    return "int";
+}
+
+// A value the wire cannot carry fails the statement before anything of its
+// result goes out, as an overflow the server meets while computing it does:
+// the client gets an ERROR token, never half a row, and the session goes on.
+void refuseUnencodable(Result& r) {
+    if (!r.hasResultSet || r.status == Status::Error) return;
+    Writer scratch;
+    for (const Row& row : r.rows) {
+        if (scratch.row(r.columns, row)) {
+            scratch.clear();
+            continue;
+        }
+        const char* type = "int";
+        for (std::size_t c = 0; c < r.columns.size() && c < row.size(); ++c) {
+            scratch.clear();
+            if (!scratch.row({r.columns[c]}, {row[c]})) {
+                type = wireTypeName(r.columns[c].type);
+                break;
+            }
+        }
+        Result failed;
+        failed.status = Status::Error;
+        failed.diags.push_back(
+            {"22003", 8115,
+             std::string("Arithmetic overflow error converting expression to data type ") + type +
+                 "."});
+        r = std::move(failed);
+        return;
     }
 }
 
@@ -256,6 +304,7 @@ class Session {
     bool refuseParameters();
     // RETURNSTATUS and the closing DONEPROC of an RPC.
     bool endProc(bool failed);
+    bool failRequest(std::uint8_t type, std::string_view what);
 
     Channel channel_;
     const ServerSettings& settings_;
@@ -388,6 +437,7 @@ Result Session::execute(const std::string& sql) {
         r.diags.push_back(
             odbc::injectedDiag(faults_, "statement text contains '" + faults_.failOn + "'"));
     } else {
+        odbc::throwIfInjected(faults_, sql);
         r = engine_->execute(sql);
         if (r.status != Status::Error) odbc::notePassed(faults_, sql);
         if (r.status != Status::Error && odbc::statementGetsInfo(faults_, sql)) {
@@ -396,6 +446,7 @@ Result Session::execute(const std::string& sql) {
         }
     }
     fitColumns(r);
+    refuseUnencodable(r);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
                             std::chrono::steady_clock::now() - start)
                             .count();
@@ -757,6 +808,21 @@ bool Session::transactionRequest(const Message& m) {
     return send();
 }
 
+// A request whose handling threw: whatever of its reply was built is
+// dropped, and the client gets an ERROR token and the end of the reply
+// instead, so the session goes on with the next request.
+bool Session::failRequest(std::uint8_t type, std::string_view what) {
+    out_.clear();
+    writeError(50000, "Internal error of the stand-in: " + std::string(what));
+    if (type == kRpc) {
+        out_.returnStatus(1);
+        out_.done(kDoneProc, kDoneError, 0, 0);
+    } else {
+        out_.done(kDone, kDoneError, 0, 0);
+    }
+    return send();
+}
+
 void Session::run() {
     Message m;
     if (readMessage(channel_, &m) != ReadResult::Ok || m.type != kPrelogin || !prelogin(m)) return;
@@ -773,28 +839,34 @@ void Session::run() {
             log("transaction", "");
         }
         bool ok = false;
-        switch (m.type) {
-            case kSqlBatch:
-                count(&RequestCounts::batches);
-                ok = batch(m);
-                break;
-            case kRpc:
-                ok = rpc(m);
-                break;
-            case kTransactionManager:
-                count(&RequestCounts::transactions);
-                ok = transactionRequest(m);
-                break;
-            case kAttention:
-                count(&RequestCounts::attentions);
-                // Every reply is complete before the next request is read, so
-                // there is nothing left to cancel; the client still waits for
-                // the acknowledgement.
-                out_.done(kDone, kDoneAttn, 0, 0);
-                ok = send();
-                break;
-            default:
-                ok = false;
+        try {
+            switch (m.type) {
+                case kSqlBatch:
+                    count(&RequestCounts::batches);
+                    ok = batch(m);
+                    break;
+                case kRpc:
+                    ok = rpc(m);
+                    break;
+                case kTransactionManager:
+                    count(&RequestCounts::transactions);
+                    ok = transactionRequest(m);
+                    break;
+                case kAttention:
+                    count(&RequestCounts::attentions);
+                    // Every reply is complete before the next request is read, so
+                    // there is nothing left to cancel; the client still waits for
+                    // the acknowledgement.
+                    out_.done(kDone, kDoneAttn, 0, 0);
+                    ok = send();
+                    break;
+                default:
+                    ok = false;
+            }
+        } catch (const std::exception& e) {
+            ok = failRequest(m.type, e.what());
+        } catch (...) {
+            ok = failRequest(m.type, "unknown exception");
         }
         out_.clear();
         if (!ok) return;

@@ -1,6 +1,8 @@
 // TDS framing, bounded reading and the reply tokens.
 #include "standin/tds/wire.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace standin::tds {
@@ -287,6 +289,8 @@ namespace {
 
 constexpr std::uint8_t kIntN = 0x26;
 constexpr std::uint8_t kDateTimeN = 0x6F;
+constexpr std::uint8_t kNumericN = 0x6C;
+constexpr std::uint8_t kNumericLength = 9;  // sign and 8 bytes: precision 19
 constexpr std::uint8_t kBigVarChar = 0xA7;
 constexpr std::uint8_t kBigChar = 0xAF;
 
@@ -319,6 +323,12 @@ void Writer::colMetadata(const std::vector<Column>& columns) {
                 u8(kDateTimeN);
                 u8(8);
                 break;
+            case ColType::Numeric:
+                u8(kNumericN);
+                u8(kNumericLength);
+                u8(19);  // precision
+                u8(0);   // scale
+                break;
             case ColType::Char:
             case ColType::VarChar:
                 u8(c.type == ColType::Char ? kBigChar : kBigVarChar);
@@ -331,21 +341,36 @@ void Writer::colMetadata(const std::vector<Column>& columns) {
 }
 
 bool Writer::row(const std::vector<Column>& columns, const Row& row) {
+    // A value that does not fit takes back the whole token: a client must
+    // never see half a row.
+    const std::size_t start = out_.size();
+    if (rowValues(columns, row)) return true;
+    out_.resize(start);
+    return false;
+}
+
+bool Writer::rowValues(const std::vector<Column>& columns, const Row& row) {
     u8(kRow);
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const Column& c = columns[i];
         const Value& v = i < row.size() ? row[i] : Value{};
         switch (c.type) {
             case ColType::Int:
-            case ColType::SmallInt: {
+            case ColType::SmallInt:
+            case ColType::Numeric: {
                 if (!v) {
                     u8(0);
                     break;
                 }
                 char* end = nullptr;
+                errno = 0;
                 const long long n = std::strtoll(v->c_str(), &end, 10);
-                if (end == v->c_str() || *end != '\0') return false;
-                if (c.type == ColType::Int) {
+                if (end == v->c_str() || *end != '\0' || errno != 0) return false;
+                if (c.type == ColType::Numeric) {
+                    u8(kNumericLength);
+                    u8(n < 0 ? 0 : 1);
+                    u64(n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n));
+                } else if (c.type == ColType::Int) {
                     if (n < INT32_MIN || n > INT32_MAX) return false;
                     u8(4);
                     u32(static_cast<std::uint32_t>(n));

@@ -133,13 +133,15 @@ class Writer {
     void returnInt(std::uint16_t ordinal, std::int32_t value);
     // COLMETADATA for columns; with none, the "no metadata" marker.
     void colMetadata(const std::vector<Column>& columns);
-    // ROW; false when a value does not fit its column's wire type.
+    // ROW; false, with nothing written, when a value does not fit its
+    // column's wire type.
     bool row(const std::vector<Column>& columns, const Row& row);
 
     const std::vector<std::uint8_t>& bytes() const { return out_; }
     void clear() { out_.clear(); }
 
   private:
+    bool rowValues(const std::vector<Column>& columns, const Row& row);
     std::vector<std::uint8_t> out_;
 };
 

@@ -238,6 +238,7 @@ const std::map<std::string, std::string>& serverOptions() {
         {"FailFetchOn", "--fail-fetch-on"},
         {"FailFetchAfter", "--fail-fetch-after"},
         {"InfoOn", "--info-on"},
+        {"ThrowOn", "--throw-on"},
         {"Trace", "--trace"},
         // Only standin-tds has these: a broken link, its request log, encryption.
         {"DropAfter", "--drop-after"},

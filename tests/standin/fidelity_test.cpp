@@ -1,0 +1,188 @@
+// Probes of SQL Server behaviour the batch depends on, each run on both
+// fronts: through the stand-in's own driver, and through FreeTDS's driver
+// against standin-tds on the same database file. Both must give what the
+// server gives; where the two client libraries differ (SQLSTATE mapping),
+// the expectation says so.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/standin/odbc_client.h"
+
+namespace {
+
+struct Front {
+    const char* name;
+    bool tds;
+};
+const Front kFronts[] = {{"driver", false}, {"freetds", true}};
+
+// A stand-in database with a server on it, and one session per front.
+class Fidelity : public ::testing::Test {
+  protected:
+    void load(const std::string& script) {
+        db.exec(script);
+        server = std::make_unique<kt::TdsServer>(db.databaseFile(),
+                                                 std::map<std::string, std::string>{});
+        ASSERT_EQ(viaDriver.connect(db.dsn()), SQL_SUCCESS);
+        std::string cs;
+        for (const auto& [key, value] : kt::freeTdsDataSource(server->port()))
+            cs += key + "=" + value + ";";
+        ASSERT_EQ(viaTds.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+    }
+    st::Client& client(const Front& f) { return f.tds ? viaTds : viaDriver; }
+    // The SQLSTATE a front's client library reports for the server's
+    // 22003: FreeTDS's ODBC 3 mapping turns it into HY019.
+    static std::string overflowState(const Front& f) { return f.tds ? "HY019" : "22003"; }
+
+    kt::StandinDb db;
+    std::unique_ptr<kt::TdsServer> server;
+    st::Client viaDriver;
+    st::Client viaTds;
+};
+
+// What a statement gives, as one line: its rows ("a|b;c|d"), "n=<count>"
+// for a write, "nodata", or "E<native>/<state>[+<native>] <text>" for a
+// failure. Every statement is bounded in time: a server that never answers
+// fails the probe instead of hanging the test.
+std::string outcome(st::Client& client, const std::string& sql) {
+    st::Statement s(client);
+    SQLSetStmtAttr(s.handle(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+    const SQLRETURN rc = s.exec(sql);
+    if (rc == SQL_NO_DATA) return "nodata";
+    if (rc == SQL_ERROR) {
+        const auto d = s.diags();
+        if (d.empty()) return "E?";
+        std::string out = "E" + std::to_string(d[0].native) + "/" + d[0].state;
+        if (d.size() > 1) out += "+" + std::to_string(d[1].native);
+        const std::string text = d[0].message;
+        return out + " " + text.substr(text.rfind(']') + 1);
+    }
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(s.handle(), &columns);
+    if (columns == 0) return "n=" + std::to_string(s.rowCount());
+    std::string out;
+    for (SQLRETURN f = s.fetch(); f != SQL_NO_DATA; f = s.fetch()) {
+        if (!SQL_SUCCEEDED(f)) {
+            const auto d = s.diags();
+            return out + "!fetch E" + (d.empty() ? "?" : std::to_string(d[0].native));
+        }
+        if (!out.empty()) out += ";";
+        for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c)
+            out += (c > 1 ? "|" : "") + s.text(c);
+    }
+    return out;
+}
+
+const char* const kNumbers =
+    "CREATE TABLE N (K int NOT NULL, I int NULL, S smallint NULL, CONSTRAINT PK_N PRIMARY KEY "
+    "(K))\n"
+    "INSERT INTO N (K, I, S) VALUES (1, 2147483647, 32767)\n"
+    "INSERT INTO N (K, I, S) VALUES (2, 1, 1)\n";
+
+// int and smallint are range-checked where a value is computed, converted
+// or stored, with the server's numbers; nothing out of range is written.
+TEST_F(Fidelity, IntegersStayInTheirRangeWithTheServersErrors) {
+    load(kNumbers);
+    for (const Front& f : kFronts) {
+        SCOPED_TRACE(f.name);
+        st::Client& c = client(f);
+        const std::string state = overflowState(f);
+        const std::string intOverflow =
+            "E8115/" + state + " Arithmetic overflow error converting expression to data type int.";
+        const std::string smallOverflow = "E8115/" + state +
+                                          " Arithmetic overflow error converting expression to "
+                                          "data type smallint.";
+        // Stored: a literal beyond int is a numeric that does not fit.
+        EXPECT_EQ(outcome(c, "INSERT INTO N (K, I) VALUES (3, 3000000000)"),
+                  "E8115/" + state +
+                      "+3621 Arithmetic overflow error converting expression to data type int.");
+        EXPECT_EQ(outcome(c, "INSERT INTO N (K, S) VALUES (3, 40000)"),
+                  "E220/" + state +
+                      "+3621 Arithmetic overflow error for data type smallint, value = 40000.");
+        EXPECT_EQ(outcome(c, "UPDATE N SET S = I WHERE K = 1"),
+                  "E220/" + state +
+                      "+3621 Arithmetic overflow error for data type smallint, value = "
+                      "2147483647.");
+        // Computed: int arithmetic stays int, smallint with smallint stays smallint.
+        EXPECT_EQ(outcome(c, "UPDATE N SET I = I + 1 WHERE K = 1"),
+                  "E8115/" + state +
+                      "+3621 Arithmetic overflow error converting expression to data type int.");
+        EXPECT_EQ(outcome(c, "SELECT I * 2 FROM N WHERE K = 1"), intOverflow);
+        EXPECT_EQ(outcome(c, "SELECT S + S FROM N WHERE K = 1"), smallOverflow);
+        EXPECT_EQ(outcome(c, "SELECT 2147483647 + 1"), intOverflow);
+        EXPECT_EQ(outcome(c, "SELECT S + 1 FROM N WHERE K = 1"), "32768");
+        // An aggregate's overflow reaches the client when the statement runs.
+        EXPECT_EQ(outcome(c, "SELECT SUM(I) FROM N"), intOverflow);
+        EXPECT_EQ(outcome(c, "SELECT SUM(S) FROM N"), "32768");
+        // Literals beyond int are numbers all the same; in range they fit.
+        EXPECT_EQ(outcome(c, "SELECT 3000000000, -2147483648 - 1"), "3000000000|-2147483649");
+        EXPECT_EQ(outcome(c, "SELECT K FROM N WHERE I < 3000000000 ORDER BY K"), "1;2");
+        EXPECT_EQ(outcome(c, "INSERT INTO N (K, I, S) VALUES (-2147483648, -2147483648, -32768)"),
+                  "n=1");
+        EXPECT_EQ(outcome(c, "DELETE FROM N WHERE K < 0"), "n=1");
+        EXPECT_EQ(outcome(c, "SELECT K, I, S FROM N ORDER BY K"), "1|2147483647|32767;2|1|1");
+    }
+}
+
+// A value already in the file that its column's type cannot carry (written
+// there by other means): the TDS front fails that statement with an ERROR
+// token instead of half a row, and the session goes on.
+TEST_F(Fidelity, AValueTheWireCannotCarryFailsOnlyItsStatement) {
+    load(kNumbers);
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(db.databaseFile().c_str(), &raw), SQLITE_OK);
+    const std::string update = "UPDATE \"dbo.N\" SET I = 3000000000 WHERE K = 2";
+    char* error = nullptr;
+    const int rc = sqlite3_exec(raw, update.c_str(), nullptr, nullptr, &error);
+    const std::string why = error != nullptr ? error : "";
+    sqlite3_free(error);
+    sqlite3_close(raw);
+    ASSERT_EQ(rc, SQLITE_OK) << why;
+
+    EXPECT_EQ(outcome(viaTds, "SELECT K, I FROM N ORDER BY K"),
+              "E8115/HY019 Arithmetic overflow error converting expression to data type int.");
+    st::Statement cursor(viaTds);
+    cursor.makeLockingCursor();
+    EXPECT_EQ(cursor.exec("SELECT I FROM N WHERE K = 2"), SQL_ERROR);
+    EXPECT_EQ(outcome(viaTds, "SELECT K FROM N ORDER BY K"), "1;2");
+    EXPECT_EQ(outcome(viaTds, "SELECT I FROM N WHERE K = 1"), "2147483647");
+}
+
+}  // namespace
+
+// An exception other than the engine's error type, thrown while a statement
+// runs (ThrowOn injects one where the front calls the engine), fails that
+// statement alone: SQL_ERROR with HY000 from the driver, an ERROR token from
+// standin-tds; the connection and the session thread go on.
+TEST(FidelityFaults, AnInternalExceptionFailsOnlyItsStatement) {
+    kt::StandinDb db(std::map<std::string, std::string>{{"ThrowOn", "K = 2"}});
+    db.exec(kNumbers);
+    kt::TdsServer server(db.databaseFile(), {{"ThrowOn", "K = 2"}});
+    st::Client viaDriver;
+    ASSERT_EQ(viaDriver.connect(db.dsn()), SQL_SUCCESS);
+    st::Client viaTds;
+    std::string cs;
+    for (const auto& [key, value] : kt::freeTdsDataSource(server.port()))
+        cs += key + "=" + value + ";";
+    ASSERT_EQ(viaTds.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+
+    const std::string failed = outcome(viaDriver, "SELECT I FROM N WHERE K = 2");
+    EXPECT_EQ(failed.substr(0, 8), "E0/HY000") << failed;
+    EXPECT_NE(failed.find("injected internal fault"), std::string::npos) << failed;
+    const std::string failedTds = outcome(viaTds, "SELECT I FROM N WHERE K = 2");
+    EXPECT_EQ(failedTds.substr(0, 7), "E50000/") << failedTds;
+    EXPECT_NE(failedTds.find("injected internal fault"), std::string::npos) << failedTds;
+    st::Statement cursor(viaTds);
+    cursor.makeLockingCursor();
+    EXPECT_EQ(cursor.exec("SELECT I FROM N WHERE K = 2"), SQL_ERROR);
+
+    for (st::Client* c : {&viaDriver, &viaTds}) {
+        EXPECT_EQ(outcome(*c, "SELECT I FROM N WHERE K = 1"), "2147483647");
+        EXPECT_EQ(outcome(*c, "UPDATE N SET S = 5 WHERE K = 1"), "n=1");
+    }
+    EXPECT_EQ(server.stop(), 0);
+}
