@@ -1,6 +1,6 @@
 # Install rules and the Debian package.
 #
-# What ships: the batch, the configuration tool (once it is built), the run
+# What ships: the batch, its catch-up of a missed day, the configuration tool (once it is built), the run
 # wrapper kelbor-nightly, the schema script, the man pages, the systemd
 # service and timer (installed, never enabled: the configuration file has to
 # exist first), the logrotate file, the operators' README and the cron line
@@ -9,7 +9,7 @@
 # nor the package can pick them up.
 include(GNUInstallDirs)
 
-install(TARGETS kelbor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kelbor kelbor-catchup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The run wrapper lies beside the batch, so the units and the cron line find
 # it by name under either prefix.
 if(TARGET kelbor-config)
@@ -29,7 +29,7 @@ install(FILES packaging/kelbor.service packaging/kelbor.timer
 
 # Man pages: gzipped at build time as Debian policy asks; installed plain when
 # gzip is missing. kelbor-config's page ships only with the tool itself.
-set(KELBOR_MAN_PAGES kelbor.1 kelbor-nightly.1)
+set(KELBOR_MAN_PAGES kelbor.1 kelbor-catchup.1 kelbor-nightly.1)
 if(TARGET kelbor-config)
   list(APPEND KELBOR_MAN_PAGES kelbor-config.1)
 endif()

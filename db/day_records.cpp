@@ -1,7 +1,8 @@
 // Day records of Qrv327Tag joined with their Qrv320Tgb day plan.
 //
 // Owns the handles of the previous-day cursor (open for the whole run, walked
-// by the run driver) and of the earlier-days cursor (opened per record by the
+// by the run driver; its day is the server's yesterday unless the entry
+// point set another) and of the earlier-days cursor (opened per record by the
 // last-message-day search). Both bind the same thirteen columns through one
 // column table; only this module writes the handles.
 #include "db/day_records.h"
@@ -14,18 +15,29 @@ namespace {
 
 constinit SQLHSTMT prevDayCursor = nullptr;
 constinit SQLHSTMT earlierDayCursor = nullptr;
+// The accounting day of a catch-up; empty for the nightly run's yesterday.
+constinit FixedText<9> givenDay{};
 
 // The day's window must begin and end at 12:00:00 of one date: only such
-// records are accounting days of yesterday.
+// records are accounting days. The nightly run's statement names the day
+// before the server's date; a catch-up's names its day as a literal in the
+// same place, and the rest of the text is the same.
+#define KELBOR_ACCOUNTING_DAY_SQL(day)                                                       \
+    "SELECT TagPnr, CONVERT(char(8), TagTag, 112), CONVERT(char(8), TagVon, 112), "          \
+    "CONVERT(char(8), TagUhr, 114), CONVERT(char(8), TagBis, 112), "                         \
+    "CONVERT(char(8), TagEnd, 114), TgbSol, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns " \
+    "FROM %s.Qrv327Tag, %s.Qrv320Tgb WHERE TagTag = CONVERT(datetime, " day                  \
+    ", 112) AND "                                                                            \
+    "CONVERT(char(8), TagVon, 112) = CONVERT(char(8), TagBis, 112) AND "                     \
+    "CONVERT(char(8), TagUhr, 114) = CONVERT(char(8),TagEnd,114) AND "                       \
+    "CONVERT(char(8),TagUhr,114) = '12:00:00' AND TgbPnr = TagPnr AND TgbDtm = TagTag AND "  \
+    "TgbZtr = 1"
+
 constexpr const char* kPrevDaySql =
-    "SELECT TagPnr, CONVERT(char(8), TagTag, 112), CONVERT(char(8), TagVon, 112), "
-    "CONVERT(char(8), TagUhr, 114), CONVERT(char(8), TagBis, 112), CONVERT(char(8), TagEnd, 114), "
-    "TgbSol, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns FROM %s.Qrv327Tag, %s.Qrv320Tgb "
-    "WHERE TagTag = CONVERT(datetime, Convert(char(8), DATEADD(dd, -1, CURRENT_TIMESTAMP), 112), "
-    "112) AND CONVERT(char(8), TagVon, 112) = CONVERT(char(8), TagBis, 112) AND "
-    "CONVERT(char(8), TagUhr, 114) = CONVERT(char(8),TagEnd,114) AND "
-    "CONVERT(char(8),TagUhr,114) = '12:00:00' AND TgbPnr = TagPnr AND TgbDtm = TagTag AND "
-    "TgbZtr = 1";
+    KELBOR_ACCOUNTING_DAY_SQL("Convert(char(8), DATEADD(dd, -1, CURRENT_TIMESTAMP), 112)");
+constexpr const char* kGivenDaySql = KELBOR_ACCOUNTING_DAY_SQL("'%s'");
+
+#undef KELBOR_ACCOUNTING_DAY_SQL
 
 constexpr const char* kEarlierDaySql =
     "SELECT TagPnr, CONVERT(char(8), TagTag, 112), CONVERT(char(8), TagVon, 112), "
@@ -61,8 +73,20 @@ static_assert(columnsFit<DayRecord>(kDayColumns));
 
 }  // namespace
 
+void setAccountingDay(const char* day) {
+    givenDay.assign(day);
+}
+
 int openPrevDayRecordCursor() {
-    if (formatStatement(kPrevDaySql, tableSchema(), tableSchema()) != 0) return -1;
+    int rc = 0;
+    if (givenDay.empty()) {
+        rc = formatStatement(kPrevDaySql, tableSchema(), tableSchema());
+    } else {
+        QuotedValue qDay;
+        rc = formatStatement(kGivenDaySql, tableSchema(), tableSchema(),
+                             sqlQuoted(givenDay.c_str(), qDay));
+    }
+    if (rc != 0) return -1;
     return openCursor(prevDayCursor);
 }
 

@@ -30,6 +30,12 @@ struct DayRecord {
 // ODBC code unchanged. Fetch returns 0 with rec filled, SQL_NO_DATA after the
 // last row, -1 when the cursor is closed or the fetch failed; on any
 // non-zero result rec is untouched. Close returns 0 or SQLFreeHandle's result.
+// The previous-day cursor selects the records of the day before the
+// server's date, or of day (yyyymmdd) once it is set here: the catch-up of
+// a missed night sets its day before the run driver starts. An empty day
+// goes back to the server's yesterday.
+void setAccountingDay(const char* day);
+
 int openPrevDayRecordCursor();
 int fetchPrevDayRecord(DayRecord& rec);
 int closePrevDayRecordCursor();

@@ -1,7 +1,9 @@
 // Value conversions with SQL Server's rules (see values.h).
 #include "standin/engine/values.h"
 
+#include <array>
 #include <cctype>
+#include <cstdint>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -362,17 +364,144 @@ std::string assignText(std::string_view text, int n, bool pad) {
     return fitText(text, n, pad);
 }
 
+namespace {
+
+// The weight of one Windows-1252 byte. Letters weigh 0x100 and up by their
+// base letter, so they sort after digits and punctuation (which weigh their
+// byte) and every accented form sits beside its base letter; the accent is
+// a second level, looked at only when the base letters of two texts are
+// equal throughout. Case has no weight at all. ß, æ and œ expand to two
+// base letters (ss, ae, oe) and keep an accent of their own.
+struct Weight {
+    std::uint16_t first = 0;
+    std::uint16_t second = 0;  // the second base letter of an expansion, else 0
+    std::uint8_t accent = 0;
+};
+
+enum Accent : std::uint8_t {
+    kPlain,
+    kGrave,
+    kAcute,
+    kCircumflex,
+    kTilde,
+    kDiaeresis,
+    kRing,
+    kCedilla,
+    kStroke,
+    kCaron,
+    kLigature,
+    kHook,
+    kOrdinal,
+};
+
+constexpr std::uint16_t letter(char base) {
+    return static_cast<std::uint16_t>(0x100 + (base - 'a'));
+}
+
+const std::array<Weight, 256>& weights() {
+    static const std::array<Weight, 256> table = [] {
+        std::array<Weight, 256> t{};
+        for (int b = 0; b < 256; ++b) t[b].first = static_cast<std::uint16_t>(b);
+        auto set = [&t](int byte, char base, std::uint8_t accent, char second = 0) {
+            t[byte] = Weight{letter(base), second == 0 ? std::uint16_t{0} : letter(second), accent};
+        };
+        // Each letter's upper and lower case, 0x20 apart in Latin-1.
+        auto both = [&set](int upper, char base, std::uint8_t accent, char second = 0) {
+            set(upper, base, accent, second);
+            set(upper + 0x20, base, accent, second);
+        };
+        for (char c = 'a'; c <= 'z'; ++c) both(c - 0x20, c, kPlain);
+        const struct {
+            int upper;
+            char base;
+            std::uint8_t accent;
+        } accented[] = {
+            {0xC0, 'a', kGrave},      {0xC1, 'a', kAcute},      {0xC2, 'a', kCircumflex},
+            {0xC3, 'a', kTilde},      {0xC4, 'a', kDiaeresis},  {0xC5, 'a', kRing},
+            {0xC7, 'c', kCedilla},    {0xC8, 'e', kGrave},      {0xC9, 'e', kAcute},
+            {0xCA, 'e', kCircumflex}, {0xCB, 'e', kDiaeresis},  {0xCC, 'i', kGrave},
+            {0xCD, 'i', kAcute},      {0xCE, 'i', kCircumflex}, {0xCF, 'i', kDiaeresis},
+            {0xD0, 'd', kStroke},     {0xD1, 'n', kTilde},      {0xD2, 'o', kGrave},
+            {0xD3, 'o', kAcute},      {0xD4, 'o', kCircumflex}, {0xD5, 'o', kTilde},
+            {0xD6, 'o', kDiaeresis},  {0xD8, 'o', kStroke},     {0xD9, 'u', kGrave},
+            {0xDA, 'u', kAcute},      {0xDB, 'u', kCircumflex}, {0xDC, 'u', kDiaeresis},
+            {0xDD, 'y', kAcute},
+        };
+        for (const auto& a : accented) both(a.upper, a.base, a.accent);
+        both(0xC6, 'a', kLigature, 'e');  // Æ æ
+        // Þ þ: a letter of its own, after z.
+        t[0xDE] = t[0xFE] = Weight{static_cast<std::uint16_t>(letter('z') + 1), 0, kPlain};
+        set(0xDF, 's', kLigature, 's');  // ß
+        set(0x8A, 's', kCaron);          // Š
+        set(0x9A, 's', kCaron);          // š
+        set(0x8E, 'z', kCaron);          // Ž
+        set(0x9E, 'z', kCaron);          // ž
+        set(0x8C, 'o', kLigature, 'e');  // Œ
+        set(0x9C, 'o', kLigature, 'e');  // œ
+        set(0x9F, 'y', kDiaeresis);      // Ÿ
+        set(0xFF, 'y', kDiaeresis);      // ÿ
+        set(0x83, 'f', kHook);           // ƒ
+        set(0xAA, 'a', kOrdinal);        // ª
+        set(0xBA, 'o', kOrdinal);        // º
+        return t;
+    }();
+    return table;
+}
+
+// The base letters (and other first-level weights) of a text in order,
+// expansions taken apart.
+class FirstLevel {
+  public:
+    FirstLevel(const unsigned char* text, int n) : text_(text), n_(n) {}
+    bool next(std::uint16_t* w) {
+        if (pending_ != 0) {
+            *w = pending_;
+            pending_ = 0;
+            return true;
+        }
+        if (i_ >= n_) return false;
+        const Weight& weight = weights()[text_[i_++]];
+        *w = weight.first;
+        pending_ = weight.second;
+        return true;
+    }
+
+  private:
+    const unsigned char* text_;
+    int n_;
+    int i_ = 0;
+    std::uint16_t pending_ = 0;
+};
+
+}  // namespace
+
 int compareText(const char* a, int na, const char* b, int nb) {
     while (na > 0 && a[na - 1] == ' ') --na;
     while (nb > 0 && b[nb - 1] == ' ') --nb;
+    const auto* ua = reinterpret_cast<const unsigned char*>(a);
+    const auto* ub = reinterpret_cast<const unsigned char*>(b);
+    // Plain ASCII apart from case is decided at once, as most keys are.
+    const std::array<Weight, 256>& w = weights();
+    int i = 0;
     const int n = na < nb ? na : nb;
-    for (int i = 0; i < n; ++i) {
-        unsigned char ca = static_cast<unsigned char>(a[i]);
-        unsigned char cb = static_cast<unsigned char>(b[i]);
-        if (ca == cb) continue;
-        if (ca >= 'A' && ca <= 'Z') ca += 32;
-        if (cb >= 'A' && cb <= 'Z') cb += 32;
-        if (ca != cb) return ca < cb ? -1 : 1;
+    while (i < n && w[ua[i]].first == w[ub[i]].first && w[ua[i]].second == 0 &&
+           w[ub[i]].second == 0 && w[ua[i]].accent == w[ub[i]].accent)
+        ++i;
+    if (i == na && i == nb) return 0;
+    FirstLevel x(ua + i, na - i), y(ub + i, nb - i);
+    for (;;) {
+        std::uint16_t wx = 0, wy = 0;
+        const bool hx = x.next(&wx);
+        const bool hy = y.next(&wy);
+        if (!hx || !hy) {
+            if (hx != hy) return hx ? 1 : -1;
+            break;
+        }
+        if (wx != wy) return wx < wy ? -1 : 1;
+    }
+    // The same base letters throughout: the accents decide, in order.
+    for (int k = i; k < na && k < nb; ++k) {
+        if (w[ua[k]].accent != w[ub[k]].accent) return w[ua[k]].accent < w[ub[k]].accent ? -1 : 1;
     }
     return na < nb ? -1 : (na > nb ? 1 : 0);
 }

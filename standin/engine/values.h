@@ -68,8 +68,11 @@ std::string fitText(std::string_view text, int n, bool pad);
 // dropped, any other excess throws 8152; char(n) is padded to n.
 std::string assignText(std::string_view text, int n, bool pad);
 
-// The collation of every text comparison: case-insensitive (ASCII letters),
-// trailing blanks ignored. Returns <0, 0, >0.
+// The collation of every text comparison, ORDER BY and unique key, as SQL
+// Server's default SQL_Latin1_General_CP1_CI_AS compares Windows-1252 text:
+// case-insensitive for every letter of the code page (Ü equals ü),
+// accent-sensitive (U differs from Ü), each accented letter sorted beside
+// its base letter, trailing blanks ignored. Returns <0, 0, >0.
 int compareText(const char* a, int na, const char* b, int nb);
 
 }  // namespace standin

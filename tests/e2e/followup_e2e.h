@@ -139,12 +139,29 @@ class Batch {
     Outcome run(const std::string& param2 = "XXX", const std::string& param3 = "D",
                 const std::map<std::string, std::string>& env = {},
                 const std::vector<std::string>& unset = {"KELBOR_DBG"}) {
-        std::string ini = work_.file("kelbor.ini");
-        if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo", db_.dsn(), "qrv");
-        Outcome o;
-        o.result =
-            kt::runProgram({kt::kelborBinary(), ini, param2, param3}, work_.path(), env, "", unset);
+        Outcome o = runHere({kt::kelborBinary(), ini(), param2, param3}, env, unset);
         EXPECT_EQ(o.result.exitCode, 0) << o.result.err;
+        return o;
+    }
+
+    // Runs "kelbor-catchup kelbor.ini <day> XXX D" in the working folder.
+    Outcome catchUp(const std::string& day) {
+        return runHere({kt::catchupBinary(), ini(), day, "XXX", "D"}, {}, {"KELBOR_DBG"});
+    }
+
+  private:
+    // The configuration file, written for the data source when missing.
+    std::string ini() {
+        std::string path = work_.file("kelbor.ini");
+        if (!kt::fileExists(path)) kt::writeConfig(path, "demo", "demo", db_.dsn(), "qrv");
+        return path;
+    }
+
+    Outcome runHere(const std::vector<std::string>& argv,
+                    const std::map<std::string, std::string>& env,
+                    const std::vector<std::string>& unset) {
+        Outcome o;
+        o.result = kt::runProgram(argv, work_.path(), env, "", unset);
         if (kt::fileExists(work_.file("kelbor.log"))) {
             o.log = withoutTimeStamp(kt::readFile(work_.file("kelbor.log")));
         }
@@ -153,6 +170,7 @@ class Batch {
         return o;
     }
 
+  public:
     // The person's bookings as "yyyymmdd hh:mm:ss fkt fcd", oldest first.
     std::vector<std::string> bookings(const std::string& pnr) {
         std::vector<std::string> out;

@@ -87,8 +87,9 @@ dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/kelbor/changelog.gz | z
 
 # -- File list.
 dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|' >"$work/files"
-expected=(/usr/bin/kelbor /usr/bin/kelbor-nightly /usr/share/kelbor/schema.sql
-          /usr/share/man/man1/kelbor.1.gz /usr/share/man/man1/kelbor-nightly.1.gz
+expected=(/usr/bin/kelbor /usr/bin/kelbor-catchup /usr/bin/kelbor-nightly /usr/share/kelbor/schema.sql
+          /usr/share/man/man1/kelbor.1.gz /usr/share/man/man1/kelbor-catchup.1.gz
+          /usr/share/man/man1/kelbor-nightly.1.gz
           /etc/logrotate.d/kelbor /usr/share/doc/kelbor/copyright /usr/share/doc/kelbor/changelog.gz
           /usr/lib/systemd/system/kelbor.service /usr/lib/systemd/system/kelbor.timer
           /usr/share/doc/kelbor/README.md /usr/share/doc/kelbor/examples/kelbor.cron)

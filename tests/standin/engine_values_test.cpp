@@ -113,5 +113,49 @@ TEST(EngineValues, CollationIgnoresCaseAndTrailingBlanks) {
     EXPECT_NE(cmp(" a", "a"), 0) << "leading blanks count";
 }
 
+// Every Windows-1252 letter: its cases equal, its accented forms different
+// from each other and sorted beside the base letter, before the next one.
+TEST(EngineValues, CollationFoldsEveryLetterAndKeepsAccentsApart) {
+    auto cmp = [](const std::string& a, const std::string& b) {
+        return compareText(a.data(), static_cast<int>(a.size()), b.data(),
+                           static_cast<int>(b.size()));
+    };
+    const std::pair<const char*, const char*> sameLetter[] = {
+        {"\xDC", "\xFC"}, {"\xC4", "\xE4"}, {"\xD6", "\xF6"}, {"\xC9", "\xE9"},
+        {"\xC5", "\xE5"}, {"\xD8", "\xF8"}, {"\xDE", "\xFE"}, {"\x8A", "\x9A"},
+        {"\x8C", "\x9C"}, {"\x8E", "\x9E"}, {"\x9F", "\xFF"}, {"\xC6S", "\xE6s"}};
+    for (const auto& [upper, lower] : sameLetter) EXPECT_EQ(cmp(upper, lower), 0) << upper;
+    // Accent-sensitive: none of these equals its base letter or another.
+    const char* const accents[] = {"u", "\xF9", "\xFA", "\xFB", "\xFC"};
+    for (const char* x : accents) {
+        for (const char* y : accents) {
+            if (x != y) {
+                EXPECT_NE(cmp(x, y), 0) << x << " " << y;
+            }
+        }
+    }
+    EXPECT_NE(cmp("\xDF", "ss"), 0);
+    // Sorted beside the base letter: the accent counts only when the base
+    // letters are equal throughout.
+    EXPECT_LT(cmp("a", "\xC4"), 0);
+    EXPECT_LT(cmp("\xC4", "b"), 0);
+    EXPECT_LT(cmp("\xE4"
+                  "a",
+                  "Ab"),
+              0);
+    EXPECT_LT(cmp("Ab",
+                  "\xC4"
+                  "b"),
+              0);
+    EXPECT_LT(cmp("\xD6z", "P"), 0);
+    EXPECT_LT(cmp("Stra\xDF"
+                  "e",
+                  "Strasze"),
+              0);
+    EXPECT_LT(cmp("z", "\xFE"), 0);
+    EXPECT_LT(cmp("9", "a"), 0);
+    EXPECT_LT(cmp("_", "a"), 0);
+}
+
 }  // namespace
 }  // namespace standin

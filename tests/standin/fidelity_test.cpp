@@ -154,6 +154,44 @@ TEST_F(Fidelity, AValueTheWireCannotCarryFailsOnlyItsStatement) {
 
 }  // namespace
 
+// The default collation on both fronts: every Windows-1252 letter equals
+// its other case, no accented letter equals another, and accented letters
+// sort beside their base letter; for comparison, ORDER BY and keys alike.
+TEST_F(Fidelity, TextsCompareCaseInsensitivelyAndAccentSensitively) {
+    load(
+        "CREATE TABLE M (Code varchar(4) NOT NULL, Txt varchar(10) NULL, CONSTRAINT PK_M PRIMARY "
+        "KEY (Code))\n"
+        "INSERT INTO M (Code, Txt) VALUES ('\xDCS', 'umlaut')\n"
+        "INSERT INTO M (Code, Txt) VALUES ('US', 'plain')\n"
+        "INSERT INTO M (Code, Txt) VALUES ('\xC9t', 'acute')\n");
+    for (const Front& f : kFronts) {
+        SCOPED_TRACE(f.name);
+        st::Client& c = client(f);
+        EXPECT_EQ(outcome(c, "SELECT Txt FROM M WHERE Code = '\xFCs'"), "umlaut");
+        EXPECT_EQ(outcome(c, "SELECT Txt FROM M WHERE Code = 'us'"), "plain");
+        EXPECT_EQ(outcome(c, "SELECT Txt FROM M WHERE Code = '\xE9T'"), "acute");
+        EXPECT_EQ(outcome(c, "SELECT Txt FROM M WHERE Code = 'Et'"), "");
+        EXPECT_EQ(outcome(c, "SELECT COUNT(*) FROM M WHERE Code > 'U' AND Code < 'V'"), "2");
+        const std::string duplicate = outcome(c, "INSERT INTO M (Code) VALUES ('\xFCs')");
+        EXPECT_EQ(duplicate.substr(0, 16), "E2627/23000+3621") << duplicate;
+        EXPECT_EQ(outcome(c, "UPDATE M SET Txt = 'acute' WHERE Code = '\xE9t'"), "n=1");
+    }
+    db.exec(
+        "INSERT INTO M (Code) VALUES ('z')\n"
+        "INSERT INTO M (Code) VALUES ('\xC4"
+        "a')\n"
+        "INSERT INTO M (Code) VALUES ('Ab')\n"
+        "INSERT INTO M (Code) VALUES ('b')\n"
+        "INSERT INTO M (Code) VALUES ('\xF6z')\n"
+        "INSERT INTO M (Code) VALUES ('P')\n");
+    for (const Front& f : kFronts) {
+        SCOPED_TRACE(f.name);
+        EXPECT_EQ(outcome(client(f), "SELECT Code FROM M ORDER BY Code"),
+                  "\xC4"
+                  "a;Ab;b;\xC9t;\xF6z;P;US;\xDCS;z");
+    }
+}
+
 // An exception other than the engine's error type, thrown while a statement
 // runs (ThrowOn injects one where the front calls the engine), fails that
 // statement alone: SQL_ERROR with HY000 from the driver, an ERROR token from

@@ -51,6 +51,9 @@ std::string sourceDir() {
 std::string kelborBinary() {
     return KELBOR_BIN;
 }
+std::string catchupBinary() {
+    return KELBOR_CATCHUP_BIN;
+}
 std::string configBinary() {
     return KELBOR_CONFIG_BIN;
 }

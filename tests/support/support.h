@@ -32,6 +32,7 @@ inline bool onFreeTds() {
 // Paths of the project and the built programs.
 std::string sourceDir();
 std::string kelborBinary();
+std::string catchupBinary();
 std::string configBinary();
 std::string nightlyBinary();
 std::string standinDriver();
