@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/standin/odbc_client.h"
@@ -46,11 +48,11 @@ class Fidelity : public ::testing::Test {
 
 // What a statement gives, as one line: its rows ("a|b;c|d"), "n=<count>"
 // for a write, "nodata", or "E<native>/<state>[+<native>] <text>" for a
-// failure. Every statement is bounded in time: a server that never answers
-// fails the probe instead of hanging the test.
-std::string outcome(st::Client& client, const std::string& sql) {
+// failure. A statement is bounded in time (seconds, 0 for no bound): a server
+// that never answers fails the probe instead of hanging the test.
+std::string outcome(st::Client& client, const std::string& sql, SQLULEN timeout = 10) {
     st::Statement s(client);
-    SQLSetStmtAttr(s.handle(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+    SQLSetStmtAttr(s.handle(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
     const SQLRETURN rc = s.exec(sql);
     if (rc == SQL_NO_DATA) return "nodata";
     if (rc == SQL_ERROR) {
@@ -223,4 +225,76 @@ TEST(FidelityFaults, AnInternalExceptionFailsOnlyItsStatement) {
         EXPECT_EQ(outcome(*c, "UPDATE N SET S = 5 WHERE K = 1"), "n=1");
     }
     EXPECT_EQ(server.stop(), 0);
+}
+
+// Locks. A session meeting another session's open write waits for it, as
+// the server waits without a lock time-out, and then goes on: here longer
+// than the 10 s after which the stand-in used to fail the write with
+// "database is locked". The holder is a session of standin-tds; one waiter
+// comes through the driver, one through FreeTDS.
+TEST_F(Fidelity, AWriteWaitsForAnotherSessionsOpenWriteWithoutATimeOut) {
+    load(kNumbers);
+    std::string cs;
+    for (const auto& [key, value] : kt::freeTdsDataSource(server->port()))
+        cs += key + "=" + value + ";";
+    st::Client holder, waiter;
+    ASSERT_EQ(holder.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+    ASSERT_EQ(waiter.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+    ASSERT_EQ(outcome(holder, "BEGIN TRAN"), "nodata");
+    ASSERT_EQ(outcome(holder, "UPDATE N SET I = 7 WHERE K = 1"), "n=1");
+
+    std::string viaDriverGot, viaTdsGot;
+    std::thread a([&] { viaDriverGot = outcome(viaDriver, "UPDATE N SET S = 8 WHERE K = 2", 0); });
+    std::thread b([&] { viaTdsGot = outcome(waiter, "UPDATE N SET S = 9 WHERE K = 2", 0); });
+    std::this_thread::sleep_for(std::chrono::seconds(11));
+    EXPECT_EQ(viaDriverGot, "") << "finished while the other write was still open";
+    EXPECT_EQ(viaTdsGot, "") << "finished while the other write was still open";
+    EXPECT_EQ(outcome(holder, "COMMIT"), "nodata");
+    a.join();
+    b.join();
+    EXPECT_EQ(viaDriverGot, "n=1");
+    EXPECT_EQ(viaTdsGot, "n=1");
+    EXPECT_EQ(outcome(viaDriver, "SELECT I FROM N WHERE K = 1"), "7");
+}
+
+// A wait that can never end is a deadlock: the waiting session's statement
+// fails with 1205 and its transaction is rolled back, and the session can
+// run it again; "database is locked" never reaches a client. Two
+// connections of one process through the driver share its one call lock,
+// so the holder cannot commit while the other waits. Through standin-tds a
+// transaction that has read, then meets a write that commits, cannot write
+// on the data it read.
+TEST_F(Fidelity, ADeadlockEndsOneSessionWith1205AndItCanRerun) {
+    load(kNumbers);
+    st::Client other;
+    ASSERT_EQ(other.connect(db.dsn()), SQL_SUCCESS);
+    ASSERT_EQ(outcome(other, "BEGIN TRAN"), "n=0");
+    ASSERT_EQ(outcome(other, "UPDATE N SET I = 7 WHERE K = 1"), "n=1");
+    const std::string victim = outcome(viaDriver, "UPDATE N SET S = 8 WHERE K = 2");
+    EXPECT_EQ(victim.substr(0, 11), "E1205/40001") << victim;
+    EXPECT_NE(victim.find("deadlock victim"), std::string::npos) << victim;
+    EXPECT_EQ(outcome(other, "COMMIT"), "n=0");
+    EXPECT_EQ(outcome(viaDriver, "UPDATE N SET S = 8 WHERE K = 2"), "n=1");
+
+    std::string cs;
+    for (const auto& [key, value] : kt::freeTdsDataSource(server->port()))
+        cs += key + "=" + value + ";";
+    st::Client writer;
+    ASSERT_EQ(writer.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+    ASSERT_EQ(outcome(viaTds, "BEGIN TRAN"), "nodata");
+    ASSERT_EQ(outcome(viaTds, "SELECT S FROM N WHERE K = 2"), "8");
+    ASSERT_EQ(outcome(writer, "BEGIN TRAN"), "nodata");
+    ASSERT_EQ(outcome(writer, "UPDATE N SET I = 5 WHERE K = 1"), "n=1");
+    std::string got;
+    std::thread t([&] { got = outcome(viaTds, "UPDATE N SET S = 9 WHERE K = 2"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(got, "") << "did not wait for the open write";
+    EXPECT_EQ(outcome(writer, "COMMIT"), "nodata");
+    t.join();
+    EXPECT_EQ(got.substr(0, 5), "E1205") << got;
+    EXPECT_EQ(got.find("database is locked"), std::string::npos) << got;
+    // Rolled back: the session is out of its transaction and runs again.
+    EXPECT_EQ(outcome(viaTds, "COMMIT").substr(0, 5), "E3902");
+    EXPECT_EQ(outcome(viaTds, "UPDATE N SET S = 9 WHERE K = 2"), "n=1");
+    EXPECT_EQ(outcome(viaDriver, "SELECT I, S FROM N WHERE K < 3 ORDER BY K"), "5|32767;1|9");
 }
