@@ -603,7 +603,12 @@ int main(int argc, char** argv) {
         line << "; no day records for the accounting day: nothing was processed; check the "
                 "server's clock and that the day-closing job ran";
     }
-    if (failed) {
+    // A night stopped by its time limit may have met a server that hangs;
+    // a second look could hang as well and cost the summary.
+    if (failed && stopSignal != 0) {
+        line << "; follow-ups without credit not checked: the night was stopped (kelbor-config "
+                "check lists them)";
+    } else if (failed) {
         for (const std::string& b : breaksAfterRun(config, night.look)) line << "; " << b;
     }
     if (!keptAs.empty()) line << "; the previous kelbortgb is kept as " << keptAs;
