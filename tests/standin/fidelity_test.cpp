@@ -194,6 +194,29 @@ TEST_F(Fidelity, TextsCompareCaseInsensitivelyAndAccentSensitively) {
     }
 }
 
+// Without ORDER BY the rows come in the clustered key's order, also where
+// a secondary index would serve the condition: the batch's day-message
+// lookup takes the first booking that decides from this order.
+TEST_F(Fidelity, RowsWithoutOrderByComeInTheClusteredKeysOrder) {
+    load(
+        "CREATE TABLE B (P char(4) NOT NULL, D int NOT NULL, U int NOT NULL, F int NOT NULL, "
+        "CONSTRAINT PK_B PRIMARY KEY CLUSTERED (P, D, U, F))\n"
+        "CREATE INDEX IX_B_F_P ON B (F, P)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 30, 1)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 10, 3)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 20, 2)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 10, 1)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('2', 9, 5, 1)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 8, 1, 1)\n");
+    for (const Front& f : kFronts) {
+        SCOPED_TRACE(f.name);
+        EXPECT_EQ(
+            outcome(client(f),
+                    "SELECT U, F FROM B WHERE P = '1' AND D = 9 AND (F = 1 OR F = 2 OR F = 3)"),
+            "10|1;10|3;20|2;30|1");
+    }
+}
+
 // An exception other than the engine's error type, thrown while a statement
 // runs (ThrowOn injects one where the front calls the engine), fails that
 // statement alone: SQL_ERROR with HY000 from the driver, an ERROR token from
