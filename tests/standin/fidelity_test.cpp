@@ -22,6 +22,13 @@ struct Front {
 };
 const Front kFronts[] = {{"driver", false}, {"freetds", true}};
 
+// A FreeTDS connection string to the standin-tds on port.
+std::string tdsConnection(int port) {
+    std::string cs;
+    for (const auto& [key, value] : kt::freeTdsDataSource(port)) cs += key + "=" + value + ";";
+    return cs + "UID=u;PWD=p;";
+}
+
 // A stand-in database with a server on it, and one session per front.
 class Fidelity : public ::testing::Test {
   protected:
@@ -30,10 +37,7 @@ class Fidelity : public ::testing::Test {
         server = std::make_unique<kt::TdsServer>(db.databaseFile(),
                                                  std::map<std::string, std::string>{});
         ASSERT_EQ(viaDriver.connect(db.dsn()), SQL_SUCCESS);
-        std::string cs;
-        for (const auto& [key, value] : kt::freeTdsDataSource(server->port()))
-            cs += key + "=" + value + ";";
-        ASSERT_EQ(viaTds.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+        ASSERT_EQ(viaTds.driverConnect(tdsConnection(server->port())), SQL_SUCCESS);
     }
     st::Client& client(const Front& f) { return f.tds ? viaTds : viaDriver; }
     // The SQLSTATE a front's client library reports for the server's
@@ -194,6 +198,29 @@ TEST_F(Fidelity, TextsCompareCaseInsensitivelyAndAccentSensitively) {
     }
 }
 
+// Without ORDER BY the rows come in the clustered key's order, also where
+// a secondary index would serve the condition: the batch's day-message
+// lookup takes the first booking that decides from this order.
+TEST_F(Fidelity, RowsWithoutOrderByComeInTheClusteredKeysOrder) {
+    load(
+        "CREATE TABLE B (P char(4) NOT NULL, D int NOT NULL, U int NOT NULL, F int NOT NULL, "
+        "CONSTRAINT PK_B PRIMARY KEY CLUSTERED (P, D, U, F))\n"
+        "CREATE INDEX IX_B_F_P ON B (F, P)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 30, 1)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 10, 3)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 20, 2)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 10, 1)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('2', 9, 5, 1)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 8, 1, 1)\n");
+    for (const Front& f : kFronts) {
+        SCOPED_TRACE(f.name);
+        EXPECT_EQ(
+            outcome(client(f),
+                    "SELECT U, F FROM B WHERE P = '1' AND D = 9 AND (F = 1 OR F = 2 OR F = 3)"),
+            "10|1;10|3;20|2;30|1");
+    }
+}
+
 // An exception other than the engine's error type, thrown while a statement
 // runs (ThrowOn injects one where the front calls the engine), fails that
 // statement alone: SQL_ERROR with HY000 from the driver, an ERROR token from
@@ -205,10 +232,7 @@ TEST(FidelityFaults, AnInternalExceptionFailsOnlyItsStatement) {
     st::Client viaDriver;
     ASSERT_EQ(viaDriver.connect(db.dsn()), SQL_SUCCESS);
     st::Client viaTds;
-    std::string cs;
-    for (const auto& [key, value] : kt::freeTdsDataSource(server.port()))
-        cs += key + "=" + value + ";";
-    ASSERT_EQ(viaTds.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+    ASSERT_EQ(viaTds.driverConnect(tdsConnection(server.port())), SQL_SUCCESS);
 
     const std::string failed = outcome(viaDriver, "SELECT I FROM N WHERE K = 2");
     EXPECT_EQ(failed.substr(0, 8), "E0/HY000") << failed;
@@ -234,12 +258,9 @@ TEST(FidelityFaults, AnInternalExceptionFailsOnlyItsStatement) {
 // comes through the driver, one through FreeTDS.
 TEST_F(Fidelity, AWriteWaitsForAnotherSessionsOpenWriteWithoutATimeOut) {
     load(kNumbers);
-    std::string cs;
-    for (const auto& [key, value] : kt::freeTdsDataSource(server->port()))
-        cs += key + "=" + value + ";";
     st::Client holder, waiter;
-    ASSERT_EQ(holder.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
-    ASSERT_EQ(waiter.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+    ASSERT_EQ(holder.driverConnect(tdsConnection(server->port())), SQL_SUCCESS);
+    ASSERT_EQ(waiter.driverConnect(tdsConnection(server->port())), SQL_SUCCESS);
     ASSERT_EQ(outcome(holder, "BEGIN TRAN"), "nodata");
     ASSERT_EQ(outcome(holder, "UPDATE N SET I = 7 WHERE K = 1"), "n=1");
 
@@ -276,11 +297,8 @@ TEST_F(Fidelity, ADeadlockEndsOneSessionWith1205AndItCanRerun) {
     EXPECT_EQ(outcome(other, "COMMIT"), "n=0");
     EXPECT_EQ(outcome(viaDriver, "UPDATE N SET S = 8 WHERE K = 2"), "n=1");
 
-    std::string cs;
-    for (const auto& [key, value] : kt::freeTdsDataSource(server->port()))
-        cs += key + "=" + value + ";";
     st::Client writer;
-    ASSERT_EQ(writer.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+    ASSERT_EQ(writer.driverConnect(tdsConnection(server->port())), SQL_SUCCESS);
     ASSERT_EQ(outcome(viaTds, "BEGIN TRAN"), "nodata");
     ASSERT_EQ(outcome(viaTds, "SELECT S FROM N WHERE K = 2"), "8");
     ASSERT_EQ(outcome(writer, "BEGIN TRAN"), "nodata");
