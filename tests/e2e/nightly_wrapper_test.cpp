@@ -299,7 +299,9 @@ class SmallDisk {
         // Give back what the night may use.
         struct stat st {};
         stat(filler.c_str(), &st);
-        truncate(filler.c_str(), st.st_size > static_cast<off_t>(left) ? st.st_size - left : 0);
+        EXPECT_EQ(
+            truncate(filler.c_str(), st.st_size > static_cast<off_t>(left) ? st.st_size - left : 0),
+            0);
     }
 
   private:
@@ -614,7 +616,8 @@ TEST(NightlyWrapper, TimeLimitEndsANightHungOnASilentServer) {
         // the limit leaves the look time enough on a busy machine.
         FakeBatch hanging("exec \"$REAL\" silent.ini \"$2\" \"$3\"\n");
         auto start = std::chrono::steady_clock::now();
-        kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", batch.db().dsn(), "qrv");
+        kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", batch.db().dsn(),
+                        "qrv");
         kt::RunResult r = kt::runProgram(
             {"/usr/bin/timeout", "-s", "TERM", "5", kt::nightlyBinary(),
              batch.work().file("kelbor.ini"), "XXX", "D"},
@@ -647,8 +650,8 @@ TEST(NightlyWrapper, TimeLimitEndsANightHungOnASilentServer) {
         SCOPED_TRACE("FreeTDS's Timeout in odbc.ini ends the wait by itself");
         keys["Timeout"] = "2";
         kt::addDataSource("kelbor-silent-timeout", keys);
-        kt::writeConfig(batch.work().file("timeout.ini"), "demo", "demo-pw", "kelbor-silent-timeout",
-                        "qrv");
+        kt::writeConfig(batch.work().file("timeout.ini"), "demo", "demo-pw",
+                        "kelbor-silent-timeout", "qrv");
         auto start = std::chrono::steady_clock::now();
         kt::RunResult r = kt::runProgram(
             {"/usr/bin/timeout", "-s", "TERM", "60", kt::nightlyBinary(),
