@@ -65,7 +65,11 @@ RunEntries readRunEntries(const std::string& text) {
         if (startsWith(line, kStampLine) && entries.stamp.empty()) {
             std::string stamp = line.substr(std::strlen(kStampLine));
             std::size_t at = stamp.find(kStampTime);
-            if (at != std::string::npos) stamp.replace(at, std::strlen(kStampTime), " ");
+            // Joined anew rather than replaced in place: GCC 12 warns (-Wrestrict)
+            // about an overlap in the in-place replace that cannot happen.
+            if (at != std::string::npos) {
+                stamp = stamp.substr(0, at) + " " + stamp.substr(at + std::strlen(kStampTime));
+            }
             entries.stamp = stamp;
         } else if (startsWith(line, kInsertDone)) {
             ++entries.inserted;
