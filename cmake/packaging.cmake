@@ -10,12 +10,11 @@
 include(GNUInstallDirs)
 
 install(TARGETS kelbor kelbor-catchup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The run wrapper lies beside the batch, so the units and the cron line find
+# it by name under either prefix.
 if(TARGET kelbor-config)
-  install(TARGETS kelbor-config RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS kelbor-config kelbor-nightly RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-# The wrapper lies beside the batch, so the units and the cron line find it
-# by name under either prefix.
-install(PROGRAMS packaging/kelbor-nightly DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES sql/schema.sql DESTINATION ${CMAKE_INSTALL_DATADIR}/kelbor)
 install(FILES README.md packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES packaging/README.md packaging/kelbor.cron packaging/kelbor.logrotate

@@ -61,6 +61,10 @@ struct Options {
     // The server-wide default of a DBA's "user options": every session starts
     // with SET NOCOUNT ON until it says SET NOCOUNT OFF.
     bool noCount = false;
+    // The front runs one call of all its sessions at a time (the ODBC driver
+    // does): a session of this process that holds a lock cannot release it
+    // while another session of it waits, so such a wait is a deadlock.
+    bool callsSerialised = false;
 };
 
 class Engine {
@@ -71,7 +75,11 @@ class Engine {
     // *error when the file cannot be opened.
     static std::unique_ptr<Engine> open(const Options& options, Diag* error);
 
-    // Runs one statement. A searched UPDATE or DELETE that matches no row
+    // Runs one statement. A statement that meets another session's open
+    // write waits until that session commits or rolls back, without a
+    // time-out, and then goes on; one that can never go on (a deadlock) fails
+    // with 1205 and its transaction is rolled back.
+    // A searched UPDATE or DELETE that matches no row
     // gives Status::NoData with rowCount 0; the front decides what an ODBC 2
     // application sees instead.
     virtual Result execute(std::string_view sql) = 0;

@@ -2,9 +2,11 @@
 // preflight check that connects with it.
 //
 // The check runs only statements that read: COUNT(*) of each table under a
-// false condition (existence and the right to read, no scan), the server's
-// clock, and the batch's own previous-day cursor, walked to count the day
-// records a run now would process. It prints findings one per line, plain
+// false condition (existence and the right to read, no scan), then, through
+// the look it shares with kelbor-nightly (tools/database_look), the server's
+// clock, the batch's own previous-day cursor, walked to count the day
+// records a run now would process, and the follow-up bookings of the
+// accounting day that stand without their credit. It prints findings one per line, plain
 // ASCII, so the output reads the same on a terminal and in a log; the
 // password never appears, not even inside a driver's message.
 #include "tools/config_check.h"
@@ -27,6 +29,7 @@
 #include "frame/run_context.h"
 #include "frame/schema_name.h"
 #include "frame/wipe.h"
+#include "tools/database_look.h"
 
 namespace {
 
@@ -77,28 +80,6 @@ bool plainSchemaName(const std::string& name) {
     return true;
 }
 
-struct DiagLine {
-    std::string state;
-    long native = 0;
-    std::string message;
-};
-
-std::vector<DiagLine> allDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
-    std::vector<DiagLine> lines;
-    for (SQLSMALLINT record = 1; record < 100; ++record) {
-        SQLCHAR state[6] = {};
-        SQLINTEGER native = 0;
-        SQLCHAR message[1024] = {};
-        SQLSMALLINT length = 0;
-        SQLRETURN rc = SQLGetDiagRec(handleType, handle, record, state, &native, message,
-                                     sizeof message, &length);
-        if (!SQL_SUCCEEDED(rc)) break;
-        lines.push_back({reinterpret_cast<char*>(state), static_cast<long>(native),
-                         reinterpret_cast<char*>(message)});
-    }
-    return lines;
-}
-
 void printDiagnostics(const std::vector<DiagLine>& lines, const std::string& password) {
     if (lines.empty()) std::cout << "  (the driver manager gave no diagnostic record)\n";
     for (const DiagLine& line : lines) {
@@ -136,45 +117,6 @@ std::string connectCause(const std::vector<DiagLine>& lines, const std::string& 
                "and the server";
     }
     return "the connection failed; the records above say why";
-}
-
-struct QueryResult {
-    bool ok = false;
-    std::vector<std::string> row;
-    std::vector<DiagLine> diagnostics;
-};
-
-// Runs one SELECT on its own statement handle and reads its first row as
-// texts.
-QueryResult query(const std::string& sql) {
-    QueryResult result;
-    SQLHSTMT stmt = nullptr;
-    if (SQLAllocHandle(SQL_HANDLE_STMT, connHandle, &stmt) == SQL_ERROR) {
-        result.diagnostics = allDiagnostics(SQL_HANDLE_DBC, connHandle);
-        return result;
-    }
-    SQLRETURN rc =
-        SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
-    if (SQL_SUCCEEDED(rc)) rc = SQLFetch(stmt);
-    SQLSMALLINT columns = 0;
-    if (SQL_SUCCEEDED(rc)) rc = SQLNumResultCols(stmt, &columns);
-    for (SQLSMALLINT c = 1; SQL_SUCCEEDED(rc) && c <= columns; ++c) {
-        char value[256] = {};
-        SQLLEN indicator = 0;
-        rc = SQLGetData(stmt, static_cast<SQLUSMALLINT>(c), SQL_C_CHAR, value, sizeof value,
-                        &indicator);
-        result.row.emplace_back(indicator == SQL_NULL_DATA ? "NULL" : value);
-    }
-    result.ok = SQL_SUCCEEDED(rc);
-    if (!result.ok) result.diagnostics = allDiagnostics(SQL_HANDLE_STMT, stmt);
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    return result;
-}
-
-// "yyyymmdd" as "yyyy-mm-dd".
-std::string isoDate(const std::string& compact) {
-    if (compact.size() != 8) return compact;
-    return compact.substr(0, 4) + "-" + compact.substr(4, 2) + "-" + compact.substr(6, 2);
 }
 
 void printValue(const UsedValue& used, const std::string& shown) {
@@ -255,39 +197,49 @@ int connectAndRead(const UsedValues& used) {
         return 1;
     }
 
-    QueryResult clock = query(
-        "SELECT CONVERT(char(19), CURRENT_TIMESTAMP, 120), "
-        "CONVERT(char(8), DATEADD(dd, -1, CURRENT_TIMESTAMP), 112)");
-    if (!clock.ok || clock.row.size() != 2) {
+    std::string clock, day;
+    std::vector<DiagLine> clockDiagnostics;
+    if (!readAccountingDay(clock, day, clockDiagnostics)) {
         std::cout << "server clock: cannot be read\n";
-        printDiagnostics(clock.diagnostics, password);
+        printDiagnostics(clockDiagnostics, password);
         wipeString(password);
         return 1;
     }
     wipeString(password);
-    std::cout << "server clock: " << clock.row[0] << "\n";
-    std::cout << "accounting day: " << isoDate(clock.row[1])
+    std::cout << "server clock: " << clock << "\n";
+    std::cout << "accounting day: " << isoDate(day)
               << " (the day before the server's date; a run now processes it)\n";
 
     // The batch's own cursor, so the count is what a run would walk.
     formSchemaName(used.schema.value.c_str(), runContext.schemaName);
-    rc = openPrevDayRecordCursor();
+    long count = 0;
+    rc = countDayRecords(count);
     if (rc != 0) {
-        std::cout << "day records of the accounting day: cannot be read (RC:" << rc << ")\n";
+        std::cout << "day records of the accounting day: "
+                  << (count == 0 ? std::string("cannot be read")
+                                 : "reading stopped after " + std::to_string(count))
+                  << " (RC:" << rc << ")\n";
         printDiagnostics(
             {{diagRecord.SqlState.text, diagRecord.NativeError, diagRecord.Message.text}}, "");
         return 1;
     }
-    long count = 0;
-    DayRecord rec{};
-    while ((rc = fetchPrevDayRecord(rec)) == 0) ++count;
-    closePrevDayRecordCursor();
-    if (rc != SQL_NO_DATA) {
-        std::cout << "day records of the accounting day: reading stopped after " << count
-                  << " (RC:" << rc << ")\n";
+    std::cout << "day records of the accounting day: " << count << "\n";
+    if (count == 0) {
+        std::cout << "warning: no day records for " << isoDate(day)
+                  << ": a run now would do nothing and kelbor-nightly would fail the night; "
+                     "check the server's clock and that the day-closing job ran\n";
+    }
+
+    std::vector<UnrepairedBreak> breaks;
+    std::vector<DiagLine> breakDiagnostics;
+    if (!listUnrepairedBreaks(used.schemaName, breaks, breakDiagnostics)) {
+        std::cout << "follow-up bookings without their credit: cannot be read\n";
+        printDiagnostics(breakDiagnostics, "");
         return 1;
     }
-    std::cout << "day records of the accounting day: " << count << "\n";
+    for (const UnrepairedBreak& b : breaks) {
+        std::cout << "warning: follow-up without credit: " << describeBreak(b, day) << "\n";
+    }
     return 0;
 }
 

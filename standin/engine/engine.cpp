@@ -8,7 +8,13 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include "standin/engine/catalog.h"
 #include "standin/engine/functions.h"
@@ -33,6 +39,55 @@ bool isWrite(std::string_view sql) {
     return word == "insert" || word == "update" || word == "delete";
 }
 
+// The sessions of this process that hold an open write transaction, per
+// database file: a waiter whose calls are serialised with theirs knows it
+// would wait forever.
+class Holders {
+  public:
+    void hold(const std::string& file, const void* session) {
+        std::lock_guard lock(mutex_);
+        held_[file].insert(session);
+    }
+    void release(const std::string& file, const void* session) {
+        std::lock_guard lock(mutex_);
+        auto it = held_.find(file);
+        if (it == held_.end()) return;
+        it->second.erase(session);
+        if (it->second.empty()) held_.erase(it);
+    }
+    bool heldByAnother(const std::string& file, const void* session) {
+        std::lock_guard lock(mutex_);
+        auto it = held_.find(file);
+        if (it == held_.end()) return false;
+        return it->second.size() > it->second.count(session);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<std::string, std::set<const void*>> held_;
+};
+
+Holders& holders() {
+    static Holders h;
+    return h;
+}
+
+// Session numbers as the server counts user sessions, for the message.
+std::atomic<int> nextSessionId{51};
+
+const int kDeadlock = 1205;
+
+Diag deadlockVictim(int sessionId) {
+    return Diag{"40001", kDeadlock,
+                "Transaction (Process ID " + std::to_string(sessionId) +
+                    ") was deadlocked on lock resources with another process and has been "
+                    "chosen as the deadlock victim. Rerun the transaction."};
+}
+
+void pause(int attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 20 ? 1 : 10));
+}
+
 Result failure(const Diag& diag) {
     Result r;
     r.status = Status::Error;
@@ -43,8 +98,13 @@ Result failure(const Diag& diag) {
 class SqliteEngine : public Engine {
   public:
     SqliteEngine(sqlite3* db, Options options)
-        : db_(db), options_(std::move(options)), noCount_(options_.noCount) {}
-    ~SqliteEngine() override { sqlite3_close_v2(db_); }
+        : db_(db), options_(std::move(options)), noCount_(options_.noCount) {
+        sqlite3_busy_handler(db_, &SqliteEngine::onBusy, this);
+    }
+    ~SqliteEngine() override {
+        holders().release(options_.databasePath, this);
+        sqlite3_close_v2(db_);
+    }
     SqliteEngine(const SqliteEngine&) = delete;
     SqliteEngine& operator=(const SqliteEngine&) = delete;
 
@@ -56,6 +116,14 @@ class SqliteEngine : public Engine {
 
   private:
     bool inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+    // SQLite's busy handler: waits for another session's lock without a
+    // time-out, unless it can never be released (see Options).
+    static int onBusy(void* self, int attempt);
+    bool waitIsHopeless() const {
+        return options_.callsSerialised && holders().heldByAnother(options_.databasePath, this);
+    }
+    // Ends the transaction after a deadlock, as the server does with its victim.
+    void rollBackVictim();
     // Runs one SQLite statement to its end; rows (when not null) receive its
     // result. Throws SqlError with the mapped error.
     void run(const std::string& sql, const Plan* plan, std::vector<Row>* rows);
@@ -70,7 +138,22 @@ class SqliteEngine : public Engine {
     bool autocommit_ = true;
     int tranCount_ = 0;  // BEGIN TRAN nesting, as @@TRANCOUNT counts it
     bool noCount_;       // SET NOCOUNT ON in effect
+    int sessionId_ = nextSessionId++;
 };
+
+int SqliteEngine::onBusy(void* self, int attempt) {
+    auto* engine = static_cast<SqliteEngine*>(self);
+    if (engine->waitIsHopeless()) return 0;
+    pause(attempt);
+    return 1;
+}
+
+void SqliteEngine::rollBackVictim() {
+    if (inTransaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    tranCount_ = 0;
+    holders().release(options_.databasePath, this);
+    loadCatalog();
+}
 
 Value columnValue(sqlite3_stmt* st, int i) {
     if (sqlite3_column_type(st, i) == SQLITE_NULL) return std::nullopt;
@@ -81,8 +164,9 @@ Value columnValue(sqlite3_stmt* st, int i) {
 void SqliteEngine::run(const std::string& sql, const Plan* plan, std::vector<Row>* rows) {
     sqlite3_stmt* st = nullptr;
     int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr);
-    if (rc == SQLITE_OK) {
+    for (int attempt = 0; rc == SQLITE_OK || rc == SQLITE_BUSY; ++attempt) {
         const int columns = sqlite3_column_count(st);
+        const std::size_t before = rows == nullptr ? 0 : rows->size();
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
             if (rows == nullptr) continue;
             Row row;
@@ -90,6 +174,16 @@ void SqliteEngine::run(const std::string& sql, const Plan* plan, std::vector<Row
             for (int i = 0; i < columns; ++i) row.push_back(columnValue(st, i));
             rows->push_back(std::move(row));
         }
+        // Inside a transaction that has read already, SQLite does not wait
+        // for another session's write lock itself: wait here until that
+        // session is done. If it committed meanwhile, this transaction has
+        // read what is no longer current and cannot write: a deadlock.
+        if (rc != SQLITE_BUSY || sqlite3_extended_errcode(db_) != SQLITE_BUSY || !inTransaction() ||
+            waitIsHopeless())
+            break;
+        if (rows != nullptr) rows->resize(before);
+        sqlite3_reset(st);
+        pause(attempt);
     }
     if (rc == SQLITE_DONE) {
         sqlite3_finalize(st);
@@ -120,6 +214,9 @@ std::vector<std::string> constraintColumns(const std::string& message) {
 Diag SqliteEngine::mapError(int rc, const std::string& message, const Plan* plan) {
     Diag d;
     if (decodeError(message, d.native, d.sqlState, d.message)) return d;
+    // A lock that cannot be had: never SQLite's "database is locked".
+    if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
+        return deadlockVictim(sessionId_);
     const TableDef* table = plan == nullptr ? nullptr : plan->table;
     if (rc == SQLITE_CONSTRAINT_NOTNULL && table != nullptr) {
         std::string db = options_.databasePath.substr(options_.databasePath.rfind('/') + 1);
@@ -237,6 +334,7 @@ Result SqliteEngine::runPlan(const Plan& plan) {
             }
             runPlain("COMMIT");
             tranCount_ = 0;
+            holders().release(options_.databasePath, this);
             return r;
         case PlanKind::Rollback:
             if (!inTransaction()) {
@@ -246,6 +344,7 @@ Result SqliteEngine::runPlan(const Plan& plan) {
             }
             runPlain("ROLLBACK");
             tranCount_ = 0;
+            holders().release(options_.databasePath, this);
             loadCatalog();
             return r;
         case PlanKind::SetNoCount:
@@ -265,6 +364,7 @@ Result SqliteEngine::runPlan(const Plan& plan) {
         case PlanKind::Update:
         case PlanKind::Delete:
             run(plan.sql.at(0), &plan, nullptr);
+            if (inTransaction()) holders().hold(options_.databasePath, this);
             r.rowCount = sqlite3_changes(db_);
             if (r.rowCount == 0 && plan.kind != PlanKind::Insert) r.status = Status::NoData;
             if (noCount_) {
@@ -285,6 +385,7 @@ Result SqliteEngine::runPlan(const Plan& plan) {
         throw;
     }
     runPlain("RELEASE ddl");
+    if (inTransaction()) holders().hold(options_.databasePath, this);
     loadCatalog();
     return r;
 }
@@ -297,6 +398,7 @@ Result SqliteEngine::execute(std::string_view sql) {
         r.noCount = noCount_;
         return r;
     } catch (const SqlError& e) {
+        if (e.diag.native == kDeadlock) rollBackVictim();
         Result r = failure(e.diag);
         // Errors that end a write are followed by the server's notice that
         // the statement was terminated; an overflow in a SELECT is not.
@@ -329,6 +431,7 @@ Result SqliteEngine::endTransaction(bool commit) {
         return failure(e.diag);
     }
     tranCount_ = 0;
+    holders().release(options_.databasePath, this);
     if (!commit) loadCatalog();
     return Result{};
 }
@@ -355,13 +458,14 @@ std::unique_ptr<Engine> Engine::open(const Options& options, Diag* error) {
         sqlite3_close_v2(db);
         return reject("Cannot open database '" + options.databasePath + "': " + message);
     }
-    sqlite3_busy_timeout(db, 10000);
     rc = registerFunctions(db);
+    // The engine owns the connection from here and waits for locks as its
+    // sessions do, also while the file is set up.
+    auto engine = std::make_unique<SqliteEngine>(db, options);
     if (rc == SQLITE_OK) {
         rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr,
                           nullptr, nullptr);
     }
-    auto engine = std::make_unique<SqliteEngine>(db, options);
     if (rc == SQLITE_OK) rc = engine->loadCatalog();
     if (rc != SQLITE_OK) {
         return reject("Cannot open database '" + options.databasePath + "': " + sqlite3_errmsg(db));

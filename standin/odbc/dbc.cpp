@@ -74,6 +74,8 @@ SQLRETURN openConnection(Dbc& dbc, const std::string& dsn, const Keywords& keys,
     if (!numberKeyword(keys, "NoCount", 0, &noCount) || (noCount != 0 && noCount != 1))
         return driverError(dbc.diags, "08001", "NoCount must be 0 or 1");
     options.noCount = noCount == 1;
+    // One lock serialises every call into the driver (see entry.cpp).
+    options.callsSerialised = true;
     if (options.databasePath.empty())
         return driverError(dbc.diags, "08001", "Data source '" + dsn + "' names no Database file");
     Faults faults;

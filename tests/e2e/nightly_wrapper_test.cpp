@@ -1,16 +1,28 @@
-// packaging/kelbor-nightly, the run wrapper of the service and the cron
-// line, around the real batch against the stand-in: its one summary line,
-// its exit status for a clean night, a night with errors and a run that did
-// not end normally, only this run's entries counted, and the lock.
+// kelbor-nightly, the run wrapper of the service and the cron line, around
+// the real batch against the stand-in: its summary line and exit status for
+// good, failed, empty and unknowable nights, only this run's entries read
+// (through a log restart, a rename and a full disk), the kept parameter
+// files, the status file, the lock and a time limit on a silent server.
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <dirent.h>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/followup_e2e.h"
@@ -18,17 +30,43 @@
 
 namespace {
 
-std::string wrapper() {
-    return kt::sourceDir() + "/packaging/kelbor-nightly";
-}
-
-// Runs the wrapper in the batch's working folder with the real batch.
+// Runs the wrapper in the batch's working folder with the real batch (or
+// the program bin names).
 kt::RunResult nightly(fu::Batch& batch, const std::string& param3 = "D",
-                      const std::string& bin = kt::kelborBinary()) {
+                      const std::string& bin = kt::kelborBinary(),
+                      const std::vector<std::string>& before = {}) {
     std::string ini = batch.work().file("kelbor.ini");
     if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo", batch.db().dsn(), "qrv");
-    return kt::runProgram({wrapper(), ini, "XXX", param3}, batch.work().path(), {{"KELBOR", bin}},
-                          "", {"KELBOR_DBG"});
+    std::vector<std::string> argv = before;
+    argv.push_back(kt::nightlyBinary());
+    for (const std::string& a : {ini, std::string("XXX"), param3}) argv.push_back(a);
+    return kt::runProgram(argv, batch.work().path(), {{"KELBOR", bin}}, "", {"KELBOR_DBG"});
+}
+
+// A stand-in batch: a shell script in its own folder.
+struct FakeBatch {
+    kt::TempDir dir;
+    std::string path;
+    explicit FakeBatch(const std::string& script) : path(dir.file("kelbor")) {
+        kt::writeFile(path, "#!/bin/sh\n" + script);
+        chmod(path.c_str(), 0755);
+    }
+};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> filesStartingWith(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (std::string(e->d_name).rfind(prefix, 0) == 0) names.emplace_back(e->d_name);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // 1002's sickness has no working-time rule to credit from.
@@ -37,26 +75,38 @@ std::string sickWithoutRule(const std::string& pnr) {
            fu::accDay(pnr);
 }
 
+const std::string kEarlierNight =
+    "\nDatum: 01.03.2026  Uhrzeit: 01:30:00\nFehler(DB-Connect)! RC:-1 Name: Pwd:*** Net:\n";
+const std::string kStamp = "kelbor run \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d: ";
+
 TEST(NightlyWrapper, SummaryLineAndExitStatusTellHowTheNightWent) {
-    const std::string stamp = "kelbor run \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d: ";
     {
-        SCOPED_TRACE("clean night");
+        SCOPED_TRACE("good night, after an earlier night's error in the log");
         fu::Batch batch;
         batch.load(fu::commonTypes() + fu::sickSinceFriday("1001") + fu::accDay("1003") +
                    fu::day("1003", "20260306", "KR") +
                    fu::booking("1003", "20260306", "00:00:00", 1, "KR") +
                    fu::booking("1003", fu::kAccDay, "08:00:00", 1, "UR") + fu::rule("1003"));
-        // Entries of an earlier night are not this run's.
-        kt::writeFile(batch.work().file("kelbor.log"),
-                      "\nDatum: 01.03.2026  Uhrzeit: 01:30:00\nFehler(DB-Connect)! RC:-1 Name: "
-                      "Pwd:*** Net:\n");
+        kt::writeFile(batch.work().file("kelbor.log"), kEarlierNight);
         kt::RunResult r = nightly(batch);
         EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
         EXPECT_TRUE(std::regex_match(
-            r.out, std::regex(stamp + "1 follow-ups inserted, 1 refused by priority, 0 refused by "
-                                      "target time, 0 old cancellations deleted; no errors\n")))
+            r.out, std::regex(kStamp + "accounting day 2026-03-09, 2 day records; 1 follow-ups "
+                                       "inserted, 1 refused by priority, 0 refused by target "
+                                       "time, 0 old cancellations deleted; no errors\n")))
             << r.out;
         EXPECT_EQ(r.err, "");
+    }
+    {
+        SCOPED_TRACE("a server whose sessions send no row counts");
+        fu::Batch batch(std::map<std::string, std::string>{{"NoCount", "1"}});
+        batch.load(fu::twoPeopleNight());
+        kt::RunResult r = nightly(batch);
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out,
+                             "; 2 follow-ups inserted, 0 refused by priority, 0 refused by "
+                             "target time, 1 old cancellations deleted; no errors\n"))
+            << r.out;
     }
     {
         SCOPED_TRACE("a night with an error");
@@ -64,8 +114,9 @@ TEST(NightlyWrapper, SummaryLineAndExitStatusTellHowTheNightWent) {
         batch.load(fu::commonTypes() + fu::sickSinceFriday("1001") + sickWithoutRule("1002"));
         kt::RunResult r = nightly(batch);
         EXPECT_EQ(r.exitCode, 1) << r.out;
-        EXPECT_TRUE(std::regex_match(r.out, std::regex(stamp + "2 follow-ups inserted, .*; errors: "
-                                                               "Azv_Read 1\n")))
+        EXPECT_TRUE(std::regex_match(
+            r.out, std::regex(kStamp + "accounting day 2026-03-09, 2 day records; 2 follow-ups "
+                                       "inserted, .*; errors: Azv_Read 1\n")))
             << r.out;
     }
     {
@@ -75,39 +126,408 @@ TEST(NightlyWrapper, SummaryLineAndExitStatusTellHowTheNightWent) {
                         "qrv");
         kt::RunResult r = nightly(batch);
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_TRUE(std::regex_search(r.out, std::regex("; errors: DB-Connect 1\n$"))) << r.out;
+        EXPECT_TRUE(std::regex_search(
+            r.out, std::regex(": accounting day unknown; 0 follow-ups inserted, .*; errors: "
+                              "DB-Connect 1; the look at the database before the run failed: "
+                              "cannot connect \\(SQLSTATE IM002;")))
+            << r.out;
     }
     {
         SCOPED_TRACE("log switched off");
         fu::Batch batch;
+        batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
         kt::RunResult r = nightly(batch, "X");
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.out.find("outcome unknown: the log is off"), std::string::npos) << r.out;
+        EXPECT_TRUE(std::regex_match(
+            r.out, std::regex("kelbor run \\(no time stamp\\): accounting day 2026-03-09, 1 day "
+                              "records; outcome unknown: the log is off \\(PARAM3 does not start "
+                              "with D\\)\n")))
+            << r.out;
     }
+}
+
+// Every log text the wrapper counts, produced by the real batch: rewording
+// one of them in the batch changes a count here.
+TEST(NightlyWrapper, CountsEveryKindOfEntryTheBatchWrites) {
+    fu::Batch batch;
+    batch.load(fu::twoPeopleNight() + fu::type({.num = "KS", .sol = 1}) +
+               fu::type({.num = "SR", .flg = "KS"}) + fu::day("1004", "20260306", "SR") +
+               fu::booking("1004", "20260306", "00:00:00", 1, "SR") + fu::accDay("1004", 0) +
+               fu::rule("1004") + fu::accDay("1003") + fu::day("1003", "20260306", "KR") +
+               fu::booking("1003", "20260306", "00:00:00", 1, "KR") +
+               fu::booking("1003", fu::kAccDay, "08:00:00", 1, "UR") + fu::rule("1003"));
+    kt::RunResult r = nightly(batch);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out,
+                         ": accounting day 2026-03-09, 4 day records; 2 follow-ups "
+                         "inserted, 1 refused by priority, 1 refused by target time, 1 "
+                         "old cancellations deleted; no errors\n"))
+        << r.out;
 }
 
 TEST(NightlyWrapper, RunThatDoesNotEndNormallyFails) {
     fu::Batch batch;
-    kt::TempDir bin;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
     // Logs like the batch's start, then dies by a signal.
-    const std::string killed = bin.file("kelbor");
-    kt::writeFile(killed,
-                  "#!/bin/sh\nprintf '\\nDatum: 10.03.2026  Uhrzeit: 01:30:00\\n' >>kelbor.log\n"
-                  "kill -KILL $$\n");
-    ASSERT_EQ(chmod(killed.c_str(), 0755), 0);
-    kt::RunResult r = nightly(batch, "D", killed);
+    FakeBatch killed(
+        "printf '\\nDatum: 10.03.2026  Uhrzeit: 01:30:00\\n' >>kelbor.log\n"
+        "kill -KILL $$\n");
+    kt::RunResult r = nightly(batch, "D", killed.path);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.out.find("kelbor run 10.03.2026 01:30:00: 0 follow-ups inserted"),
-              std::string::npos)
+    EXPECT_TRUE(contains(r.out,
+                         "kelbor run 10.03.2026 01:30:00: accounting day 2026-03-09, 1 "
+                         "day records; 0 follow-ups inserted"))
         << r.out;
-    EXPECT_NE(r.out.find("; the batch ended with status 137"), std::string::npos) << r.out;
+    EXPECT_TRUE(contains(r.out, "; the batch ended with status 137")) << r.out;
 
-    // The log restarted by the batch (over 1 MiB before): all of it is this run's.
-    kt::writeFile(batch.work().file("kelbor.log"), std::string(1048577, 'x') + "\n");
-    kt::RunResult fresh = nightly(batch);
-    EXPECT_EQ(fresh.exitCode, 0) << fresh.out;
-    EXPECT_TRUE(kt::readFile(batch.work().file("kelbor.log")).size() < 100);
-    EXPECT_NE(fresh.out.find("no errors"), std::string::npos) << fresh.out;
+    // An entry cut off without its line feed.
+    FakeBatch cut(
+        "printf '\\nDatum: 10.03.2026  Uhrzeit: 01:30:00\\nInfo: Buchung ein' "
+        ">>kelbor.log\n");
+    kt::RunResult partial = nightly(batch, "D", cut.path);
+    EXPECT_EQ(partial.exitCode, 1);
+    EXPECT_TRUE(contains(partial.out,
+                         "day records; outcome unknown: the last entry in kelbor.log "
+                         "is incomplete\n"))
+        << partial.out;
+
+    // Any line on standard error fails the night and is passed on.
+    FakeBatch noisy(
+        "printf '\\nDatum: 10.03.2026  Uhrzeit: 01:30:00\\n' >>kelbor.log\n"
+        "echo 'something went wrong' >&2\n");
+    kt::RunResult loud = nightly(batch, "D", noisy.path);
+    EXPECT_EQ(loud.exitCode, 1);
+    EXPECT_TRUE(contains(loud.out, "no errors; standard error: something went wrong\n"))
+        << loud.out;
+    EXPECT_EQ(loud.err, "something went wrong\n");
+
+    // A run that lost a parameter line for a day it changed.
+    FakeBatch lossy("\"$REAL\" \"$@\"; : >kelbortgb\n");
+    kt::RunResult lost = kt::runProgram(
+        {kt::nightlyBinary(), batch.work().file("kelbor.ini"), "XXX", "D"}, batch.work().path(),
+        {{"KELBOR", lossy.path}, {"REAL", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+    EXPECT_EQ(lost.exitCode, 1);
+    EXPECT_TRUE(contains(lost.out,
+                         "1 follow-ups inserted, 0 refused by priority, 0 refused by "
+                         "target time, 0 old cancellations deleted; no errors; "
+                         "parameter lines missing in kelbortgb for 1001 09.03.2026"))
+        << lost.out;
+}
+
+// The batch restarts a log over 1 MiB, and logrotate may rename it while a
+// run goes on; either way the run's own entries are read, and only they.
+TEST(NightlyWrapper, ReadsThisRunsEntriesThroughARestartOrARename) {
+    fu::Batch batch;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
+    {
+        SCOPED_TRACE("the real batch restarts a log over 1 MiB");
+        kt::writeFile(batch.work().file("kelbor.log"), kEarlierNight + std::string(1048577, 'x'));
+        kt::RunResult r = nightly(batch);
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_LT(kt::readFile(batch.work().file("kelbor.log")).size(), 1000u);
+        EXPECT_TRUE(contains(r.out, "1 follow-ups inserted")) << r.out;
+    }
+    {
+        SCOPED_TRACE("a run that writes more than the restarted log held");
+        kt::writeFile(batch.work().file("kelbor.log"), kEarlierNight + std::string(1048577, 'x'));
+        FakeBatch big(
+            "rm kelbor.log\nprintf '\\nDatum: 10.03.2026  Uhrzeit: 01:30:00\\n' >kelbor.log\n"
+            "awk 'BEGIN { for (i = 0; i < 30000; i++) print \"Info: TagesSatz aktualisiert! RC:0 "
+            "Pnr:1001 Tag:20260309\" }' >>kelbor.log\n");
+        kt::RunResult r = nightly(batch, "D", big.path);
+        EXPECT_GT(kt::readFile(batch.work().file("kelbor.log")).size(), 1048577u + 100);
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_TRUE(contains(r.out, "kelbor run 10.03.2026 01:30:00: ")) << r.out;
+        EXPECT_TRUE(contains(r.out, "; no errors")) << r.out;
+    }
+    {
+        SCOPED_TRACE("renamed before the real batch opens it");
+        kt::writeFile(batch.work().file("kelbor.log"), kEarlierNight);
+        FakeBatch rotate("mv kelbor.log kelbor.log.1 && : >kelbor.log && exec \"$REAL\" \"$@\"\n");
+        kt::RunResult r = kt::runProgram(
+            {kt::nightlyBinary(), batch.work().file("kelbor.ini"), "XXX", "D"}, batch.work().path(),
+            {{"KELBOR", rotate.path}, {"REAL", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_TRUE(std::regex_search(r.out, std::regex(kStamp))) << r.out;
+        EXPECT_TRUE(contains(r.out, "; no errors")) << r.out;
+    }
+    {
+        SCOPED_TRACE("renamed while the batch writes to it");
+        kt::writeFile(batch.work().file("kelbor.log"), kEarlierNight);
+        FakeBatch rotate(
+            "exec 3>>kelbor.log\nprintf '\\nDatum: 10.03.2026  Uhrzeit: 01:30:00\\n' >&3\n"
+            "mv kelbor.log kelbor.log.1 && : >kelbor.log\n"
+            "printf 'Info: Buchung eingepflegt! RC:0 Pnr:1001 Tag:20260309 Fkt:1 Fcd:KF\\n' >&3\n"
+            "printf '1001    ,09.03.2026\\n' >kelbortgb\n");
+        kt::RunResult r = nightly(batch, "D", rotate.path);
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_TRUE(contains(r.out,
+                             "kelbor run 10.03.2026 01:30:00: accounting day 2026-03-09, 1 "
+                             "day records; 1 follow-ups inserted, 0 refused by priority, "
+                             "0 refused by target time, 0 old cancellations deleted; no "
+                             "errors"))
+            << r.out;
+    }
+}
+
+// The working folder on a tiny filesystem of its own when the test may
+// mount one (root), else each file limited in size: either way the batch's
+// log fills up during the night.
+class SmallDisk {
+  public:
+    explicit SmallDisk(const std::string& dir) : dir_(dir) {
+        if (geteuid() == 0 && mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k,mode=0755") == 0) {
+            mounted_ = true;
+            return;
+        }
+    }
+    ~SmallDisk() {
+        if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    // Fills the tmpfs up to `left` bytes.
+    void fill(std::size_t left) {
+        std::string filler = dir_ + "/filler";
+        int fd = open(filler.c_str(), O_WRONLY | O_CREAT, 0600);
+        std::string block(4096, 'f');
+        while (write(fd, block.data(), block.size()) == static_cast<ssize_t>(block.size())) {
+        }
+        close(fd);
+        // Give back what the night may use.
+        struct stat st {};
+        stat(filler.c_str(), &st);
+        truncate(filler.c_str(), st.st_size > static_cast<off_t>(left) ? st.st_size - left : 0);
+    }
+
+  private:
+    std::string dir_;
+    bool mounted_ = false;
+};
+
+TEST(NightlyWrapper, FullDiskUnderTheWorkingFolderFailsTheNight) {
+    fu::Batch batch;
+    std::string fixture = fu::commonTypes();
+    for (int i = 0; i < 40; ++i) fixture += fu::sickSinceFriday(std::to_string(2000 + i));
+    batch.load(fixture);
+    SmallDisk disk(batch.work().path());
+    kt::RunResult r;
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", batch.db().dsn(), "qrv");
+    if (disk.mounted()) {
+        std::cout << "[ filesystem ] a 64 KiB tmpfs under the working folder\n";
+        disk.fill(4096);
+        r = nightly(batch);
+    } else {
+        std::cout << "[ filesystem ] no tmpfs (not root or mount refused): RLIMIT_FSIZE 4096\n";
+        kt::writeFile(batch.work().file("kelbor.log"), kEarlierNight);
+        struct rlimit old {};
+        getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit small = old;
+        small.rlim_cur = 4096;
+        signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        r = nightly(batch);
+        setrlimit(RLIMIT_FSIZE, &old);
+        signal(SIGXFSZ, SIG_DFL);
+    }
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex("^kelbor run \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d: accounting "
+                          "day 2026-03-09, 40 day records; outcome unknown: kelbor.log could not "
+                          "be written; standard error: Fehler: fwrite\\(kelbor.log\\)! "
+                          "RC:(28|27)")))
+        << r.out;
+    EXPECT_FALSE(contains(r.out, "follow-ups inserted")) << r.out;
+    EXPECT_EQ(batch.accBookings("2039"), std::vector<std::string>{"00:00:00 1 KF"});
+}
+
+TEST(NightlyWrapper, LogThatCannotBeWrittenLeavesTheOutcomeUnknown) {
+    fu::Batch batch;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
+    // Root writes a root-owned file whatever its mode; a folder in the log's
+    // place stops everyone.
+    std::string log = batch.work().file("kelbor.log");
+    if (geteuid() == 0) {
+        ASSERT_EQ(mkdir(log.c_str(), 0755), 0);
+    } else {
+        kt::writeFile(log, kEarlierNight);
+        ASSERT_EQ(chmod(log.c_str(), 0444), 0);
+    }
+    kt::RunResult r = nightly(batch);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(std::regex_match(
+        r.out, std::regex("kelbor run \\(no time stamp\\): accounting day 2026-03-09, 1 day "
+                          "records; outcome unknown: kelbor.log could not be written; standard "
+                          "error: Fehler: fopen\\(kelbor.log\\)! .*\n")))
+        << r.out;
+    EXPECT_EQ(batch.accBookings("1001"), std::vector<std::string>{"00:00:00 1 KF"});
+}
+
+TEST(NightlyWrapper, NightWithoutDayRecordsFailsWithItsOwnStatus) {
+    fu::Batch batch;
+    // Friday's record is there, the accounting day's is not.
+    batch.load(fu::commonTypes() + fu::day("1001", "20260306", "KR") + fu::rule("1001"));
+    kt::RunResult r = nightly(batch);
+    EXPECT_EQ(r.exitCode, 4) << r.out;
+    EXPECT_TRUE(contains(r.out,
+                         ": accounting day 2026-03-09, 0 day records; 0 follow-ups "
+                         "inserted, 0 refused by priority, 0 refused by target time, 0 old "
+                         "cancellations deleted; no errors; no day records for the "
+                         "accounting day: nothing was processed; check the server's clock "
+                         "and that the day-closing job ran\n"))
+        << r.out;
+
+    kt::RunResult check = kt::runProgram(
+        {kt::configBinary(), "check", batch.work().file("kelbor.ini")}, batch.work().path());
+    EXPECT_EQ(check.exitCode, 0) << check.out;
+    EXPECT_TRUE(contains(check.out,
+                         "day records of the accounting day: 0\nwarning: no day "
+                         "records for 2026-03-09"))
+        << check.out;
+}
+
+TEST(NightlyWrapper, EachRunKeepsTheLastParameterFileUnderItsTime) {
+    fu::Batch batch;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
+    kt::RunResult first = nightly(batch);
+    EXPECT_EQ(first.exitCode, 0) << first.out;
+    EXPECT_FALSE(contains(first.out, "kept")) << first.out;
+    const std::string firstLines = kt::readFile(batch.work().file("kelbortgb"));
+    EXPECT_EQ(firstLines, fu::tgbLine("1001"));
+
+    // Kept files of two weeks and more before; the oldest ones go.
+    for (int day = 1; day <= 15; ++day) {
+        char name[64];
+        std::snprintf(name, sizeof name, "kelbortgb.202602%02d-013000", day);
+        kt::writeFile(batch.work().file(name), "old\n");
+    }
+    struct stat firstFile {};
+    stat(batch.work().file("kelbortgb").c_str(), &firstFile);
+    std::tm local{};
+    localtime_r(&firstFile.st_mtime, &local);
+    char expected[64];
+    std::strftime(expected, sizeof expected, "kelbortgb.%Y%m%d-%H%M%S", &local);
+
+    // A re-run of the same night: its follow-up is already there.
+    kt::RunResult again = nightly(batch);
+    EXPECT_EQ(again.exitCode, 0) << again.out;
+    EXPECT_TRUE(
+        contains(again.out, std::string("; the previous kelbortgb is kept as ") + expected + "\n"))
+        << again.out;
+    EXPECT_EQ(kt::readFile(batch.work().file(expected)), firstLines);
+    struct stat kept {};
+    stat(batch.work().file(expected).c_str(), &kept);
+    EXPECT_EQ(kept.st_nlink, 1u);
+    EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")), "");
+
+    std::vector<std::string> names = filesStartingWith(batch.work().path(), "kelbortgb");
+    ASSERT_EQ(names.size(), 15u) << "kelbortgb and 14 kept";
+    EXPECT_EQ(names[0], "kelbortgb");
+    EXPECT_EQ(names[1], "kelbortgb.20260203-013000");
+    EXPECT_EQ(names.back(), expected);
+
+    // An empty kelbortgb is not kept.
+    kt::RunResult third = nightly(batch);
+    EXPECT_FALSE(contains(third.out, "kept")) << third.out;
+}
+
+TEST(NightlyWrapper, FailedNightNamesTheFollowUpsWithoutTheirCredit) {
+    fu::Batch batch;
+    batch.load(fu::twoPeopleNight());
+    batch.arm({{"FailOn", "QRV327Tag SET"}});
+    kt::RunResult r = nightly(batch);
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_TRUE(contains(r.out,
+                         "; errors: Tag_Update 2; without credit: 1001 2026-03-09 KF: "
+                         "booked, its credit is missing; enter KF and its time value in "
+                         "slot 1 (TagTgb/TagTgs) of the day record, or delete the booking "
+                         "and run again; without credit: 1002 2026-03-09 AF: booked, its "
+                         "credit is missing; enter AF and its time value in slot 2 "
+                         "(TagHtv/TagHvs) of the day record, or delete the booking and "
+                         "run again\n"))
+        << r.out;
+
+    kt::RunResult check = kt::runProgram(
+        {kt::configBinary(), "check", batch.work().file("kelbor.ini")}, batch.work().path());
+    EXPECT_TRUE(contains(check.out,
+                         "warning: follow-up without credit: 1001 2026-03-09 KF: "
+                         "booked, its credit is missing; enter KF"))
+        << check.out;
+    EXPECT_TRUE(contains(check.out, "warning: follow-up without credit: 1002 2026-03-09 AF"))
+        << check.out;
+
+    // Once the credit stands, nothing is named.
+    batch.arm({{"FailOn", "no statement holds this text"}});
+    batch.db().exec(
+        "UPDATE QRV.Qrv327Tag SET TagTgb = 'KF', TagTgs = 480 WHERE TagPnr = '1001'\n"
+        "UPDATE QRV.Qrv327Tag SET TagHtv = 'AF', TagHvs = 240 WHERE TagPnr = '1002'");
+    kt::RunResult repaired = kt::runProgram(
+        {kt::configBinary(), "check", batch.work().file("kelbor.ini")}, batch.work().path());
+    EXPECT_FALSE(contains(repaired.out, "without credit")) << repaired.out;
+}
+
+TEST(NightlyWrapper, StatusFileForMonitoring) {
+    fu::Batch batch;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
+    kt::RunResult good = nightly(batch);
+    ASSERT_EQ(good.exitCode, 0) << good.out;
+    std::string status = kt::readFile(batch.work().file("kelbor.prom"));
+    std::smatch run, success;
+    ASSERT_TRUE(std::regex_search(
+        status, run, std::regex("\nkelbor_nightly_last_run_timestamp_seconds (\\d+)\n")));
+    ASSERT_TRUE(std::regex_search(
+        status, success, std::regex("\nkelbor_nightly_last_success_timestamp_seconds (\\d+)\n")));
+    EXPECT_EQ(run[1], success[1]);
+    EXPECT_TRUE(contains(status, "\nkelbor_nightly_success 1\n")) << status;
+    EXPECT_TRUE(contains(status, "\nkelbor_nightly_accounting_day 20260309\n")) << status;
+    EXPECT_TRUE(contains(status, "\nkelbor_nightly_day_records 1\n")) << status;
+    EXPECT_TRUE(contains(status, "\nkelbor_nightly_followups_inserted 1\n")) << status;
+    EXPECT_TRUE(contains(status, "# TYPE kelbor_nightly_success gauge\n")) << status;
+
+    // A failed night keeps the last good night's time.
+    kt::writeFile(batch.work().file("kelbor.prom"),
+                  "# TYPE kelbor_nightly_last_success_timestamp_seconds gauge\n"
+                  "kelbor_nightly_last_success_timestamp_seconds 1773000000\n");
+    FakeBatch failing(
+        "printf '\\nDatum: 10.03.2026  Uhrzeit: 01:30:00\\nFehler(Cur_open): x "
+        "RC:-1\\n' >>kelbor.log\n");
+    kt::RunResult bad = nightly(batch, "D", failing.path);
+    ASSERT_EQ(bad.exitCode, 1) << bad.out;
+    status = kt::readFile(batch.work().file("kelbor.prom"));
+    EXPECT_TRUE(contains(status, "\nkelbor_nightly_last_success_timestamp_seconds 1773000000\n"))
+        << status;
+    EXPECT_TRUE(contains(status, "\nkelbor_nightly_success 0\n")) << status;
+    EXPECT_TRUE(contains(status, "\nkelbor_nightly_errors 1\n")) << status;
+
+    // Another place, chosen by the operator.
+    kt::TempDir textfiles;
+    kt::RunResult elsewhere =
+        kt::runProgram({kt::nightlyBinary(), "--status-file", textfiles.file("kelbor.prom"),
+                        batch.work().file("kelbor.ini"), "XXX", "D"},
+                       batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+    EXPECT_EQ(elsewhere.exitCode, 0) << elsewhere.out;
+    EXPECT_TRUE(contains(kt::readFile(textfiles.file("kelbor.prom")), "kelbor_nightly_success 1"));
+    EXPECT_EQ(filesStartingWith(textfiles.path(), ""),
+              (std::vector<std::string>{".", "..", "kelbor.prom"}));
+}
+
+TEST(NightlyWrapper, HelpAndVersionGoToStandardOutput) {
+    kt::TempDir work;
+    kt::RunResult help = kt::runProgram({kt::nightlyBinary(), "--help"}, work.path());
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(contains(help.out,
+                         "usage: kelbor-nightly [--status-file PATH] CONFIG PARAM2 "
+                         "PARAM3\n"))
+        << help.out;
+    EXPECT_EQ(help.err, "");
+    kt::RunResult version = kt::runProgram({kt::nightlyBinary(), "--version"}, work.path());
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("kelbor-nightly \\d+\\.\\d+\\.\\d+\n")))
+        << version.out;
+    kt::RunResult usage = kt::runProgram({kt::nightlyBinary(), "a.ini", "XXX"}, work.path());
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_EQ(usage.out, "");
+    EXPECT_TRUE(contains(usage.err, "usage: ")) << usage.err;
+    EXPECT_FALSE(kt::fileExists(work.file("kelbor.lock")));
 }
 
 TEST(NightlyWrapper, SecondRunDoesNotStartWhileTheFirstHoldsTheLock) {
@@ -118,7 +538,7 @@ TEST(NightlyWrapper, SecondRunDoesNotStartWhileTheFirstHoldsTheLock) {
     ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
     kt::RunResult blocked = nightly(batch);
     EXPECT_EQ(blocked.exitCode, 3);
-    EXPECT_NE(blocked.out.find("not started: another run still holds"), std::string::npos);
+    EXPECT_TRUE(contains(blocked.out, "not started: another run still holds"));
     EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor.log"))) << "the batch ran";
     EXPECT_EQ(batch.accBookings("1001"), std::vector<std::string>{});
     close(fd);
@@ -126,6 +546,108 @@ TEST(NightlyWrapper, SecondRunDoesNotStartWhileTheFirstHoldsTheLock) {
     kt::RunResult after = nightly(batch);
     EXPECT_EQ(after.exitCode, 0) << after.out;
     EXPECT_EQ(batch.accBookings("1001"), std::vector<std::string>{"00:00:00 1 KF"});
+}
+
+// A server that accepts the connection and never answers, on 127.0.0.1.
+class SilentServer {
+  public:
+    SilentServer() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        listen(listener_, 8);
+        socklen_t len = sizeof addr;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] {
+            // Bounded: stops when the test ends, at the latest after a minute.
+            auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!stop_ && std::chrono::steady_clock::now() < end) {
+                pollfd p{listener_, POLLIN, 0};
+                if (poll(&p, 1, 100) <= 0) continue;
+                int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd >= 0) held_.push_back(fd);
+            }
+        });
+    }
+    ~SilentServer() {
+        stop_ = true;
+        thread_.join();
+        for (int fd : held_) close(fd);
+        close(listener_);
+    }
+    int port() const { return port_; }
+
+  private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::vector<int> held_;
+    std::thread thread_;
+};
+
+// The cron line's and the service's time limit end a night hung on a silent
+// server: the wrapper passes the signal on to the batch and fails the night.
+TEST(NightlyWrapper, TimeLimitEndsANightHungOnASilentServer) {
+    SilentServer silent;
+    std::map<std::string, std::string> keys = kt::freeTdsDataSource(silent.port());
+    kt::addDataSource("kelbor-silent", keys);
+    fu::Batch batch;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
+    kt::writeConfig(batch.work().file("silent.ini"), "demo", "demo", "kelbor-silent", "qrv");
+    {
+        SCOPED_TRACE("the batch hangs");
+        // The look before the run uses the good configuration, the batch the silent one;
+        // the limit leaves the look time enough on a busy machine.
+        FakeBatch hanging("exec \"$REAL\" silent.ini \"$2\" \"$3\"\n");
+        auto start = std::chrono::steady_clock::now();
+        kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", batch.db().dsn(), "qrv");
+        kt::RunResult r = kt::runProgram(
+            {"/usr/bin/timeout", "-s", "TERM", "5", kt::nightlyBinary(),
+             batch.work().file("kelbor.ini"), "XXX", "D"},
+            batch.work().path(), {{"KELBOR", hanging.path}, {"REAL", kt::kelborBinary()}}, "",
+            {"KELBOR_DBG"});
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        EXPECT_EQ(r.exitCode, 124) << r.out << r.err;
+        EXPECT_TRUE(std::regex_match(
+            r.out, std::regex(kStamp + "accounting day 2026-03-09, 1 day records; 0 follow-ups "
+                                       "inserted, .*; no errors; the batch ended with status 143; "
+                                       "stopped by signal 15 \\(a time limit\\? the server did "
+                                       "not answer\\)\n")))
+            << r.out;
+        EXPECT_TRUE(
+            contains(kt::readFile(batch.work().file("kelbor.prom")), "kelbor_nightly_success 0"));
+    }
+    {
+        SCOPED_TRACE("the look before the run hangs");
+        kt::RunResult r = kt::runProgram(
+            {"/usr/bin/timeout", "-s", "TERM", "3", kt::nightlyBinary(),
+             batch.work().file("silent.ini"), "XXX", "D"},
+            batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+        EXPECT_EQ(r.exitCode, 124) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "kelbor run (not started): failed: stopped by a signal"))
+            << r.out;
+    }
+    {
+        SCOPED_TRACE("FreeTDS's Timeout in odbc.ini ends the wait by itself");
+        keys["Timeout"] = "2";
+        kt::addDataSource("kelbor-silent-timeout", keys);
+        kt::writeConfig(batch.work().file("timeout.ini"), "demo", "demo", "kelbor-silent-timeout",
+                        "qrv");
+        auto start = std::chrono::steady_clock::now();
+        kt::RunResult r = kt::runProgram(
+            {"/usr/bin/timeout", "-s", "TERM", "60", kt::nightlyBinary(),
+             batch.work().file("timeout.ini"), "XXX", "D"},
+            batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out,
+                             "; errors: DB-Connect 1; the look at the database before the "
+                             "run failed: cannot connect (SQLSTATE HYT00;"))
+            << r.out;
+    }
 }
 
 }  // namespace

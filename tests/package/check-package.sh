@@ -179,10 +179,16 @@ service=$root/usr/lib/systemd/system/kelbor.service
 grep -qx 'ExecStart=kelbor-nightly /etc/kelbor/kelbor.ini XXX D' "$service" \
   || fail "kelbor.service does not run 'kelbor-nightly /etc/kelbor/kelbor.ini XXX D'"
 grep -qx 'TimeoutStartSec=6h' "$service" || fail "kelbor.service has no start timeout"
-grep -q 'flock -n' "$root/usr/share/doc/kelbor/examples/kelbor.cron" \
-  || fail "the cron line's comment does not say that it takes a lock"
-grep -qE '^[^#].*kelbor-nightly /etc/kelbor/kelbor.ini XXX D' \
-  "$root/usr/share/doc/kelbor/examples/kelbor.cron" || fail "the cron line does not run kelbor-nightly"
+cron=$root/usr/share/doc/kelbor/examples/kelbor.cron
+grep -q 'flock -n' "$cron" || fail "the cron line's comment does not say that it takes a lock"
+grep -qE '^[^#].*timeout -k 10m 6h kelbor-nightly /etc/kelbor/kelbor.ini XXX D' "$cron" \
+  || fail "the cron line does not run kelbor-nightly under the service's time limit"
+grep -qE '^MAILTO=' "$cron" || fail "the cron file does not say where its mail goes"
+# Once the package is removed the line stays quiet instead of failing each night.
+cronline=$(grep -E '^[0-9]' "$cron" | sed 's/^[^ ]* [^ ]* [^ ]* [^ ]* [^ ]* kelbor //')
+out=$(cd "$work" && PATH=/nonexistent /bin/sh -c "$cronline" 2>&1)
+rc=$?
+[ $rc -eq 0 ] && [ -z "$out" ] || fail "the cron line without the package: status $rc, output $out"
 if command -v systemd-analyze >/dev/null; then
   mkdir -p "$work/units"
   sed "s|^ExecStart=kelbor-nightly |ExecStart=$root/usr/bin/kelbor-nightly |" "$service" \
@@ -202,7 +208,7 @@ if [ "$has_config" = 1 ]; then
         "$root/usr/bin/kelbor-nightly" "$ini" XXX D)
   rc=$?
   [ $rc -eq 1 ] || fail "kelbor-nightly after a failed connection exited with $rc"
-  [[ "$out" =~ ^kelbor\ run\ [0-9.]+\ [0-9:]+:\ .*\;\ errors:\ DB-Connect\ 1$ ]] \
+  [[ "$out" =~ ^kelbor\ run\ [0-9.]+\ [0-9:]+:\ accounting\ day\ unknown\;\ .*\;\ errors:\ DB-Connect\ 1\;\ the\ look\ at\ the\ database\ before\ the\ run\ failed: ]] \
     || fail "kelbor-nightly summary: $out"
 fi
 

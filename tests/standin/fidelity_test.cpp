@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/standin/odbc_client.h"
@@ -20,6 +22,13 @@ struct Front {
 };
 const Front kFronts[] = {{"driver", false}, {"freetds", true}};
 
+// A FreeTDS connection string to the standin-tds on port.
+std::string tdsConnection(int port) {
+    std::string cs;
+    for (const auto& [key, value] : kt::freeTdsDataSource(port)) cs += key + "=" + value + ";";
+    return cs + "UID=u;PWD=p;";
+}
+
 // A stand-in database with a server on it, and one session per front.
 class Fidelity : public ::testing::Test {
   protected:
@@ -28,10 +37,7 @@ class Fidelity : public ::testing::Test {
         server = std::make_unique<kt::TdsServer>(db.databaseFile(),
                                                  std::map<std::string, std::string>{});
         ASSERT_EQ(viaDriver.connect(db.dsn()), SQL_SUCCESS);
-        std::string cs;
-        for (const auto& [key, value] : kt::freeTdsDataSource(server->port()))
-            cs += key + "=" + value + ";";
-        ASSERT_EQ(viaTds.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+        ASSERT_EQ(viaTds.driverConnect(tdsConnection(server->port())), SQL_SUCCESS);
     }
     st::Client& client(const Front& f) { return f.tds ? viaTds : viaDriver; }
     // The SQLSTATE a front's client library reports for the server's
@@ -46,11 +52,11 @@ class Fidelity : public ::testing::Test {
 
 // What a statement gives, as one line: its rows ("a|b;c|d"), "n=<count>"
 // for a write, "nodata", or "E<native>/<state>[+<native>] <text>" for a
-// failure. Every statement is bounded in time: a server that never answers
-// fails the probe instead of hanging the test.
-std::string outcome(st::Client& client, const std::string& sql) {
+// failure. A statement is bounded in time (seconds, 0 for no bound): a server
+// that never answers fails the probe instead of hanging the test.
+std::string outcome(st::Client& client, const std::string& sql, SQLULEN timeout = 10) {
     st::Statement s(client);
-    SQLSetStmtAttr(s.handle(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+    SQLSetStmtAttr(s.handle(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
     const SQLRETURN rc = s.exec(sql);
     if (rc == SQL_NO_DATA) return "nodata";
     if (rc == SQL_ERROR) {
@@ -192,6 +198,29 @@ TEST_F(Fidelity, TextsCompareCaseInsensitivelyAndAccentSensitively) {
     }
 }
 
+// Without ORDER BY the rows come in the clustered key's order, also where
+// a secondary index would serve the condition: the batch's day-message
+// lookup takes the first booking that decides from this order.
+TEST_F(Fidelity, RowsWithoutOrderByComeInTheClusteredKeysOrder) {
+    load(
+        "CREATE TABLE B (P char(4) NOT NULL, D int NOT NULL, U int NOT NULL, F int NOT NULL, "
+        "CONSTRAINT PK_B PRIMARY KEY CLUSTERED (P, D, U, F))\n"
+        "CREATE INDEX IX_B_F_P ON B (F, P)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 30, 1)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 10, 3)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 20, 2)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 9, 10, 1)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('2', 9, 5, 1)\n"
+        "INSERT INTO B (P, D, U, F) VALUES ('1', 8, 1, 1)\n");
+    for (const Front& f : kFronts) {
+        SCOPED_TRACE(f.name);
+        EXPECT_EQ(
+            outcome(client(f),
+                    "SELECT U, F FROM B WHERE P = '1' AND D = 9 AND (F = 1 OR F = 2 OR F = 3)"),
+            "10|1;10|3;20|2;30|1");
+    }
+}
+
 // An exception other than the engine's error type, thrown while a statement
 // runs (ThrowOn injects one where the front calls the engine), fails that
 // statement alone: SQL_ERROR with HY000 from the driver, an ERROR token from
@@ -203,10 +232,7 @@ TEST(FidelityFaults, AnInternalExceptionFailsOnlyItsStatement) {
     st::Client viaDriver;
     ASSERT_EQ(viaDriver.connect(db.dsn()), SQL_SUCCESS);
     st::Client viaTds;
-    std::string cs;
-    for (const auto& [key, value] : kt::freeTdsDataSource(server.port()))
-        cs += key + "=" + value + ";";
-    ASSERT_EQ(viaTds.driverConnect(cs + "UID=u;PWD=p;"), SQL_SUCCESS);
+    ASSERT_EQ(viaTds.driverConnect(tdsConnection(server.port())), SQL_SUCCESS);
 
     const std::string failed = outcome(viaDriver, "SELECT I FROM N WHERE K = 2");
     EXPECT_EQ(failed.substr(0, 8), "E0/HY000") << failed;
@@ -223,4 +249,70 @@ TEST(FidelityFaults, AnInternalExceptionFailsOnlyItsStatement) {
         EXPECT_EQ(outcome(*c, "UPDATE N SET S = 5 WHERE K = 1"), "n=1");
     }
     EXPECT_EQ(server.stop(), 0);
+}
+
+// Locks. A session meeting another session's open write waits for it, as
+// the server waits without a lock time-out, and then goes on: here longer
+// than the 10 s after which the stand-in used to fail the write with
+// "database is locked". The holder is a session of standin-tds; one waiter
+// comes through the driver, one through FreeTDS.
+TEST_F(Fidelity, AWriteWaitsForAnotherSessionsOpenWriteWithoutATimeOut) {
+    load(kNumbers);
+    st::Client holder, waiter;
+    ASSERT_EQ(holder.driverConnect(tdsConnection(server->port())), SQL_SUCCESS);
+    ASSERT_EQ(waiter.driverConnect(tdsConnection(server->port())), SQL_SUCCESS);
+    ASSERT_EQ(outcome(holder, "BEGIN TRAN"), "nodata");
+    ASSERT_EQ(outcome(holder, "UPDATE N SET I = 7 WHERE K = 1"), "n=1");
+
+    std::string viaDriverGot, viaTdsGot;
+    std::thread a([&] { viaDriverGot = outcome(viaDriver, "UPDATE N SET S = 8 WHERE K = 2", 0); });
+    std::thread b([&] { viaTdsGot = outcome(waiter, "UPDATE N SET S = 9 WHERE K = 2", 0); });
+    std::this_thread::sleep_for(std::chrono::seconds(11));
+    EXPECT_EQ(viaDriverGot, "") << "finished while the other write was still open";
+    EXPECT_EQ(viaTdsGot, "") << "finished while the other write was still open";
+    EXPECT_EQ(outcome(holder, "COMMIT"), "nodata");
+    a.join();
+    b.join();
+    EXPECT_EQ(viaDriverGot, "n=1");
+    EXPECT_EQ(viaTdsGot, "n=1");
+    EXPECT_EQ(outcome(viaDriver, "SELECT I FROM N WHERE K = 1"), "7");
+}
+
+// A wait that can never end is a deadlock: the waiting session's statement
+// fails with 1205 and its transaction is rolled back, and the session can
+// run it again; "database is locked" never reaches a client. Two
+// connections of one process through the driver share its one call lock,
+// so the holder cannot commit while the other waits. Through standin-tds a
+// transaction that has read, then meets a write that commits, cannot write
+// on the data it read.
+TEST_F(Fidelity, ADeadlockEndsOneSessionWith1205AndItCanRerun) {
+    load(kNumbers);
+    st::Client other;
+    ASSERT_EQ(other.connect(db.dsn()), SQL_SUCCESS);
+    ASSERT_EQ(outcome(other, "BEGIN TRAN"), "n=0");
+    ASSERT_EQ(outcome(other, "UPDATE N SET I = 7 WHERE K = 1"), "n=1");
+    const std::string victim = outcome(viaDriver, "UPDATE N SET S = 8 WHERE K = 2");
+    EXPECT_EQ(victim.substr(0, 11), "E1205/40001") << victim;
+    EXPECT_NE(victim.find("deadlock victim"), std::string::npos) << victim;
+    EXPECT_EQ(outcome(other, "COMMIT"), "n=0");
+    EXPECT_EQ(outcome(viaDriver, "UPDATE N SET S = 8 WHERE K = 2"), "n=1");
+
+    st::Client writer;
+    ASSERT_EQ(writer.driverConnect(tdsConnection(server->port())), SQL_SUCCESS);
+    ASSERT_EQ(outcome(viaTds, "BEGIN TRAN"), "nodata");
+    ASSERT_EQ(outcome(viaTds, "SELECT S FROM N WHERE K = 2"), "8");
+    ASSERT_EQ(outcome(writer, "BEGIN TRAN"), "nodata");
+    ASSERT_EQ(outcome(writer, "UPDATE N SET I = 5 WHERE K = 1"), "n=1");
+    std::string got;
+    std::thread t([&] { got = outcome(viaTds, "UPDATE N SET S = 9 WHERE K = 2"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(got, "") << "did not wait for the open write";
+    EXPECT_EQ(outcome(writer, "COMMIT"), "nodata");
+    t.join();
+    EXPECT_EQ(got.substr(0, 5), "E1205") << got;
+    EXPECT_EQ(got.find("database is locked"), std::string::npos) << got;
+    // Rolled back: the session is out of its transaction and runs again.
+    EXPECT_EQ(outcome(viaTds, "COMMIT").substr(0, 5), "E3902");
+    EXPECT_EQ(outcome(viaTds, "UPDATE N SET S = 9 WHERE K = 2"), "n=1");
+    EXPECT_EQ(outcome(viaDriver, "SELECT I, S FROM N WHERE K < 3 ORDER BY K"), "5|32767;1|9");
 }

@@ -57,6 +57,10 @@ std::string catchupBinary() {
 std::string configBinary() {
     return KELBOR_CONFIG_BIN;
 }
+
+std::string nightlyBinary() {
+    return KELBOR_NIGHTLY_BIN;
+}
 std::string standinDriver() {
     return STANDIN_DRIVER;
 }
@@ -547,6 +551,15 @@ void writeConfig(const std::string& path, const std::string& login, const std::s
                               "--schema", schema, "--password-stdin"},
                              "", {}, password + "\n");
     ASSERT_EQ(r.exitCode, 0) << "kelbor-config write failed: " << r.err;
+}
+
+}  // namespace kt
+
+namespace kt {
+
+void addDataSource(const std::string& name, const std::map<std::string, std::string>& keys) {
+    dataSources()[name] = keys;
+    writeOdbcIni();
 }
 
 }  // namespace kt

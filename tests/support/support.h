@@ -34,6 +34,7 @@ std::string sourceDir();
 std::string kelborBinary();
 std::string catchupBinary();
 std::string configBinary();
+std::string nightlyBinary();
 std::string standinDriver();
 std::string standinTdsServer();
 std::string freeTdsDriver();
@@ -64,6 +65,10 @@ const std::string& iniDir();
 // The odbc.ini lines of a FreeTDS data source on 127.0.0.1:port (the README
 // shows these lines, host and port aside).
 std::map<std::string, std::string> freeTdsDataSource(int port);
+
+// Adds (or replaces) a data source of the given keys in this process's
+// odbc.ini, e.g. one that points FreeTDS at a server the test runs itself.
+void addDataSource(const std::string& name, const std::map<std::string, std::string>& keys);
 
 // A running standin-tds on a database file, the data source keys given as
 // its options (ServerTime as --server-time, FailOn as --fail-on, NoCount=1 as

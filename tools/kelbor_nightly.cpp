@@ -1,0 +1,612 @@
+// kelbor-nightly: one scheduled run of the batch, and the truth about it.
+//
+//   kelbor-nightly [--status-file PATH] CONFIG PARAM2 PARAM3
+//
+// In the batch's working directory it takes the lock kelbor.lock, looks at
+// the database read-only (the accounting day and how many day records a run
+// would handle, through the batch's own statements), keeps the previous
+// kelbortgb under a dated name, runs "kelbor CONFIG PARAM2 PARAM3", reads
+// exactly the entries this run wrote to kelbor.log and what it wrote on
+// standard error, prints one summary line, writes a status file for
+// monitoring and exits with the night's verdict. The batch itself always
+// exits 0; this is the operator's signal.
+//
+// Exit status: 0 a good night; 1 a failed night or one whose outcome cannot
+// be known; 2 wrong usage; 3 another run holds the lock; 4 the accounting
+// day has no day records (an empty night).
+//
+// Module state: the batch's process id and the signal that stopped the
+// night, written by main and read by the signal handler.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "db/connection.h"
+#include "frame/run_context.h"
+#include "frame/schema_name.h"
+#include "tools/config_check.h"
+#include "tools/database_look.h"
+#include "tools/night_report.h"
+
+namespace {
+
+constexpr int kGood = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr int kLockHeld = 3;
+constexpr int kEmptyNight = 4;
+
+constexpr char kMe[] = "kelbor-nightly";
+constexpr char kLogName[] = "kelbor.log";
+constexpr char kLockName[] = "kelbor.lock";
+constexpr char kParameterFile[] = "kelbortgb";
+constexpr char kDefaultStatusFile[] = "kelbor.prom";
+// At least the last seven nights' parameter files stay; two weeks leave a
+// consumer that missed a week its lines.
+constexpr std::size_t kKeptParameterFiles = 14;
+
+// Where the night stands, for the signal handler: looking at the database
+// before the batch runs, the batch running (batchPid), or the batch ended.
+enum Phase : int { kLooking, kBatchRunning, kJudging };
+volatile sig_atomic_t phase = kLooking;
+volatile sig_atomic_t batchPid = 0;
+volatile sig_atomic_t stopSignal = 0;
+
+// A time limit (timeout, systemd) stops the wrapper with SIGTERM, often
+// twice over (timeout signals the wrapper and then its whole group): the
+// batch gets the signal too, and the wrapper still judges the night. Before
+// the batch runs (the look at the database may hang on a silent server)
+// there is nothing to judge: the night fails at once.
+void onStop(int sig) {
+    stopSignal = sig;
+    if (phase == kBatchRunning) {
+        // Before the fork returned, main passes the stop on itself.
+        if (batchPid > 0) kill(static_cast<pid_t>(batchPid), sig);
+        return;
+    }
+    if (phase == kJudging) return;
+    static const char kStopped[] =
+        "kelbor run (not started): failed: stopped by a signal while looking at the database "
+        "(a time limit? the server did not answer)\n";
+    ssize_t ignored = write(STDOUT_FILENO, kStopped, sizeof kStopped - 1);
+    (void)ignored;
+    _exit(kFailed);
+}
+
+void printUsage(std::ostream& out) {
+    out << "usage: " << kMe << " [--status-file PATH] CONFIG PARAM2 PARAM3\n"
+        << "Runs \"kelbor CONFIG PARAM2 PARAM3\" in the current directory under the lock "
+        << kLockName
+        << ",\nprints one summary line and exits 0 for a good night, 1 for a failed "
+           "one\n(or one whose outcome cannot be known), 2 for wrong usage, 3 when another\nrun "
+           "holds the lock, 4 when the accounting day has no day records.\n"
+        << "KELBOR names the batch (default: kelbor from PATH). The status file for\nmonitoring "
+           "(Prometheus textfile format) is "
+        << kDefaultStatusFile
+        << " in the current directory\nunless --status-file names "
+           "another.\n";
+}
+
+std::string errnoText(int error) {
+    return std::strerror(error);
+}
+
+bool readWhole(int fd, off_t from, std::string& text) {
+    char buffer[65536];
+    text.clear();
+    for (off_t at = from;;) {
+        ssize_t n = pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        text.append(buffer, static_cast<std::size_t>(n));
+        at += n;
+    }
+}
+
+bool readFileText(const char* path, std::string& text) {
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = readWhole(fd, 0, text);
+    close(fd);
+    return ok;
+}
+
+// What the database says before the run.
+struct Look {
+    bool done = false;          // connected and read the day and its count
+    std::string failure;        // why not
+    std::string accountingDay;  // yyyymmdd
+    long dayRecords = -1;
+};
+
+Look lookAtDatabase(const std::string& config) {
+    Look look;
+    std::string reason = unreadableReason(config);
+    if (!reason.empty()) {
+        look.failure = "cannot read " + config + ": " + reason;
+        return look;
+    }
+    UsedValues used = readUsedValues(config);
+    int rc = connectDatabase(used.login.value.c_str(), used.password.value.c_str(),
+                             used.dataSource.value.c_str());
+    formSchemaName(used.schema.value.c_str(), runContext.schemaName);
+    wipeUsedValues(used);
+    if (rc != 0) {
+        look.failure = "cannot connect (SQLSTATE " + std::string(diagRecord.SqlState.text) +
+                       "; kelbor-config check " + config + " tells why)";
+        return look;
+    }
+    std::string clock;
+    std::vector<DiagLine> diagnostics;
+    if (!readAccountingDay(clock, look.accountingDay, diagnostics)) {
+        look.failure = "cannot read the server's clock";
+        return look;
+    }
+    long count = 0;
+    rc = countDayRecords(count);
+    if (rc != 0) {
+        look.failure = "cannot read the day records (RC:" + std::to_string(rc) + " " +
+                       diagRecord.SqlState.text + ")";
+        return look;
+    }
+    look.dayRecords = count;
+    look.done = true;
+    return look;
+}
+
+void endLook() {
+    if (connHandle != nullptr) SQLDisconnect(connHandle);
+}
+
+// The follow-ups without their credit after a failed night.
+std::vector<std::string> breaksAfterRun(const std::string& config, const Look& look) {
+    std::vector<std::string> lines;
+    if (!look.done) return lines;
+    UsedValues used = readUsedValues(config);
+    int rc = connectDatabase(used.login.value.c_str(), used.password.value.c_str(),
+                             used.dataSource.value.c_str());
+    wipeUsedValues(used);
+    if (rc != 0) {
+        lines.push_back("follow-ups without credit not checked: cannot connect");
+        return lines;
+    }
+    std::vector<UnrepairedBreak> breaks;
+    std::vector<DiagLine> diagnostics;
+    if (!listUnrepairedBreaks(runContext.schemaName.text, breaks, diagnostics)) {
+        lines.push_back("follow-ups without credit not checked: the query failed");
+    }
+    for (const UnrepairedBreak& b : breaks) {
+        lines.push_back("without credit: " + describeBreak(b, look.accountingDay));
+    }
+    endLook();
+    return lines;
+}
+
+// kelbortgb.yyyymmdd-hhmmss, with -N when two were written in one second.
+bool isKeptName(const std::string& name) {
+    static const std::regex kKept("kelbortgb\\.[0-9]{8}-[0-9]{6}(-[0-9]+)?");
+    return std::regex_match(name, kKept);
+}
+
+// Moves a non-empty kelbortgb aside under the time it was last written, so
+// this run's fresh file cannot cost the consumer the last one's lines, and
+// removes the oldest kept files beyond the limit. Returns false (reason set)
+// when the file could not be kept; the run must not start then.
+bool keepParameterFile(std::string& keptAs, std::string& reason) {
+    struct stat st {};
+    if (lstat(kParameterFile, &st) != 0) return true;
+    if (!S_ISREG(st.st_mode)) return true;  // the batch refuses it and logs that
+    if (st.st_size > 0) {
+        std::tm local{};
+        localtime_r(&st.st_mtime, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+        std::string name = std::string(kParameterFile) + "." + stamp;
+        struct stat other {};
+        for (int n = 2; lstat(name.c_str(), &other) == 0; ++n) {
+            name = std::string(kParameterFile) + "." + stamp + "-" + std::to_string(n);
+        }
+        if (rename(kParameterFile, name.c_str()) != 0) {
+            reason = "cannot keep kelbortgb as " + name + ": " + errnoText(errno);
+            return false;
+        }
+        keptAs = name;
+    }
+    std::vector<std::string> kept;
+    if (DIR* dir = opendir(".")) {
+        while (dirent* entry = readdir(dir)) {
+            if (isKeptName(entry->d_name)) kept.emplace_back(entry->d_name);
+        }
+        closedir(dir);
+    }
+    std::sort(kept.begin(), kept.end());
+    for (std::size_t i = 0; i + kKeptParameterFiles < kept.size(); ++i) unlink(kept[i].c_str());
+    return true;
+}
+
+// Where kelbor.log stood when the run started.
+struct LogMark {
+    int fd = -1;  // read-only, follows the file through a rename
+    off_t offset = 0;
+    ino_t inode = 0;
+    dev_t device = 0;
+};
+
+LogMark markLog() {
+    LogMark mark;
+    mark.fd = open(kLogName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (mark.fd >= 0 && (fstat(mark.fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(mark.fd);
+        mark.fd = -1;
+    }
+    if (mark.fd < 0) return mark;
+    mark.offset = st.st_size;
+    mark.inode = st.st_ino;
+    mark.device = st.st_dev;
+    return mark;
+}
+
+// This run's entries: what the file marked at the start gained (it may have
+// been renamed meanwhile), or else the whole of the kelbor.log the run
+// started afresh. Returns false with reason set when neither holds.
+bool readThisRunsEntries(const LogMark& mark, std::string& text, std::string& reason) {
+    struct stat st {};
+    if (mark.fd >= 0 && fstat(mark.fd, &st) == 0 && st.st_size > mark.offset) {
+        if (readWhole(mark.fd, mark.offset, text)) return true;
+        reason = "kelbor.log cannot be read: " + errnoText(errno);
+        return false;
+    }
+    struct stat now {};
+    if (lstat(kLogName, &now) != 0 || !S_ISREG(now.st_mode)) {
+        reason = "the run left no kelbor.log";
+        return false;
+    }
+    if (mark.fd >= 0 && now.st_ino == mark.inode && now.st_dev == mark.device) {
+        reason = "the run wrote nothing to kelbor.log";
+        return false;
+    }
+    if (!readFileText(kLogName, text)) {
+        reason = "kelbor.log cannot be read: " + errnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+struct BatchRun {
+    int status = -1;  // waitpid's status
+    bool started = false;
+    std::string startError;
+    std::vector<std::string> stderrLines;
+};
+
+// The batch: KELBOR when set, else kelbor from PATH.
+BatchRun runBatch(int lockFd, const std::vector<std::string>& args) {
+    BatchRun run;
+    const char* kelbor = std::getenv("KELBOR");
+    std::string program = kelbor != nullptr && *kelbor != '\0' ? kelbor : "kelbor";
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        run.startError = "pipe: " + errnoText(errno);
+        return run;
+    }
+    std::vector<char*> argv;
+    argv.push_back(program.data());
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    // From the fork on a stop is the batch's to take; the handler passes it on.
+    phase = kBatchRunning;
+    pid_t pid = fork();
+    if (pid < 0) {
+        phase = kJudging;
+        run.startError = "fork: " + errnoText(errno);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        return run;
+    }
+    if (pid == 0) {
+        // The batch inherits the lock, so it stays held while the batch lives.
+        (void)lockFd;
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        dup2(pipeFds[1], STDERR_FILENO);
+        if (program.find('/') != std::string::npos) {
+            execv(program.c_str(), argv.data());
+        } else {
+            execvp(program.c_str(), argv.data());
+        }
+        std::fprintf(stderr, "%s: cannot start %s: %s\n", kMe, program.c_str(),
+                     std::strerror(errno));
+        _exit(127);
+    }
+    batchPid = pid;
+    run.started = true;
+    // A stop that came between the fork and here has not reached the batch.
+    if (stopSignal != 0) kill(pid, stopSignal);
+    close(pipeFds[1]);
+    // Every byte on standard error is passed on as it comes and kept for the
+    // verdict.
+    std::string captured;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        captured.append(buffer, static_cast<std::size_t>(n));
+        ssize_t ignored = write(STDERR_FILENO, buffer, static_cast<std::size_t>(n));
+        (void)ignored;
+    }
+    close(pipeFds[0]);
+    while (waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
+    }
+    phase = kJudging;
+    std::istringstream lines(captured);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) run.stderrLines.push_back(line);
+    }
+    return run;
+}
+
+std::string pnrDayText(const std::pair<std::string, std::string>& day) {
+    const std::string& d = day.second;
+    std::string dotted =
+        d.size() == 8 ? d.substr(6, 2) + "." + d.substr(4, 2) + "." + d.substr(0, 4) : d;
+    return day.first + " " + dotted;
+}
+
+// The counts and the verdict for the status file.
+struct Night {
+    int exitCode = kFailed;
+    bool outcomeKnown = false;
+    RunEntries entries;
+    Look look;
+};
+
+// Reads the last good night's time from the earlier status file.
+std::string lastGoodFrom(const std::string& path) {
+    std::string text;
+    if (!readFileText(path.c_str(), text)) return "0";
+    const std::string key = "kelbor_nightly_last_success_timestamp_seconds ";
+    std::size_t at = text.find("\n" + key);
+    if (at == std::string::npos) return "0";
+    at += 1 + key.size();
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+void writeStatusFile(const std::string& path, const Night& night, std::time_t ended) {
+    std::string lastGood = night.exitCode == kGood ? std::to_string(static_cast<long long>(ended))
+                                                   : lastGoodFrom(path);
+    std::ostringstream out;
+    auto metric = [&out](const char* name, const char* help, const std::string& value) {
+        out << "# HELP " << name << " " << help << "\n# TYPE " << name << " gauge\n"
+            << name << " " << value << "\n";
+    };
+    metric("kelbor_nightly_last_run_timestamp_seconds", "When the last night's run ended.",
+           std::to_string(static_cast<long long>(ended)));
+    metric("kelbor_nightly_last_success_timestamp_seconds",
+           "When the last good night ended (0: none yet).", lastGood);
+    metric("kelbor_nightly_success", "1 when the last night was good.",
+           night.exitCode == kGood ? "1" : "0");
+    metric("kelbor_nightly_exit_code", "The wrapper's exit status of the last night.",
+           std::to_string(night.exitCode));
+    metric("kelbor_nightly_outcome_known", "0 when the last night's outcome could not be known.",
+           night.outcomeKnown ? "1" : "0");
+    metric("kelbor_nightly_accounting_day",
+           "The last night's accounting day as yyyymmdd (0: unknown).",
+           night.look.done ? night.look.accountingDay : "0");
+    metric("kelbor_nightly_day_records", "Day records of the accounting day (-1: unknown).",
+           std::to_string(night.look.dayRecords));
+    const RunEntries& e = night.entries;
+    metric("kelbor_nightly_followups_inserted", "Follow-up bookings inserted by the last night.",
+           std::to_string(e.inserted));
+    metric("kelbor_nightly_refused_by_priority", "Follow-ups refused by priority.",
+           std::to_string(e.refusedPriority));
+    metric("kelbor_nightly_refused_by_target_time", "Follow-ups refused by target time.",
+           std::to_string(e.refusedTargetTime));
+    metric("kelbor_nightly_old_cancellations_deleted", "Old cancelled bookings deleted.",
+           std::to_string(e.oldCancellationsDeleted));
+    metric("kelbor_nightly_errors", "Fehler entries of the last night's log.",
+           std::to_string(e.errorTotal));
+    // Written whole under another name and renamed, so the collector never
+    // reads half a file.
+    std::string temporary = path + ".tmp";
+    {
+        std::ofstream file(temporary, std::ios::trunc);
+        file << out.str();
+        if (!file.flush()) {
+            std::cerr << kMe << ": cannot write the status file " << temporary << "\n";
+            return;
+        }
+    }
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+        std::cerr << kMe << ": cannot write the status file " << path << ": " << errnoText(errno)
+                  << "\n";
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        printUsage(std::cout);
+        return kGood;
+    }
+    if (!args.empty() && args[0] == "--version") {
+        std::cout << kMe << " " << KELBOR_VERSION << "\n";
+        return kGood;
+    }
+    std::string statusFile = kDefaultStatusFile;
+    if (!args.empty() && args[0].rfind("--status-file", 0) == 0) {
+        if (args[0].rfind("--status-file=", 0) == 0) {
+            statusFile = args[0].substr(14);
+            args.erase(args.begin());
+        } else if (args[0] == "--status-file" && args.size() > 1) {
+            statusFile = args[1];
+            args.erase(args.begin(), args.begin() + 2);
+        } else {
+            args.clear();
+        }
+    }
+    if (args.size() < 3 || statusFile.empty()) {
+        printUsage(std::cerr);
+        return kUsage;
+    }
+    const std::string& config = args[0];
+    const bool logOn = !args[2].empty() && args[2][0] == 'D';
+
+    struct sigaction stop {};
+    stop.sa_handler = onStop;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGHUP, &stop, nullptr);
+
+    // Two runs at once would both insert the same follow-ups (duplicate-key
+    // errors) and cancel bookings twice, so a run never starts beside
+    // another. The batch inherits the descriptor, so the lock is held while
+    // either of them lives.
+    int lockFd = open(kLockName, O_WRONLY | O_CREAT | O_APPEND, 0640);
+    char cwdBuffer[4096] = {};
+    const std::string cwd = getcwd(cwdBuffer, sizeof cwdBuffer) != nullptr ? cwdBuffer : ".";
+    if (lockFd < 0) {
+        std::cout << "kelbor: not started: cannot open the lock file " << cwd << "/" << kLockName
+                  << "\n";
+        return kFailed;
+    }
+    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        std::cout << "kelbor: not started: another run still holds " << cwd << "/" << kLockName
+                  << "\n";
+        return kLockHeld;
+    }
+
+    Night night;
+    night.look = lookAtDatabase(config);
+    endLook();
+
+    std::string keptAs, keepFailure;
+    std::vector<std::string> reasons;  // why the night failed
+    std::string unknown;               // why its outcome cannot be known
+    BatchRun run;
+    std::string text;
+    if (!keepParameterFile(keptAs, keepFailure)) {
+        reasons.push_back("not started: " + keepFailure);
+    } else {
+        LogMark mark = markLog();
+        run = runBatch(lockFd, args);
+        if (!run.started) {
+            reasons.push_back("not started: " + run.startError);
+        } else if (!logOn) {
+            unknown = "the log is off (PARAM3 does not start with D)";
+        } else if (!readThisRunsEntries(mark, text, unknown)) {
+            // unknown says why
+        } else if (!startsWithRunStamp(text)) {
+            unknown = "this run's entries in kelbor.log do not start with its time stamp";
+        }
+        if (mark.fd >= 0) close(mark.fd);
+    }
+    // A log that could not be opened or written holds too little to judge by.
+    // The batch's own texts for a log it could not open or write:
+    // "Fehler: fopen(kelbor.log)! ..." and "Fehler: fwrite(kelbor.log)! RC:...".
+    for (const std::string& line : run.stderrLines) {
+        if (line.find("(kelbor.log)!") != std::string::npos) {
+            unknown = "kelbor.log could not be written";
+        }
+    }
+    night.entries = readRunEntries(text);
+    night.outcomeKnown = run.started && unknown.empty();
+    if (night.outcomeKnown && !night.entries.complete) {
+        unknown = "the last entry in kelbor.log is incomplete";
+        night.outcomeKnown = false;
+    }
+
+    const RunEntries& e = night.entries;
+    std::ostringstream line;
+    line << "kelbor run " << (e.stamp.empty() ? "(no time stamp)" : e.stamp) << ": ";
+    if (night.look.done) {
+        line << "accounting day " << isoDate(night.look.accountingDay) << ", "
+             << night.look.dayRecords << " day records; ";
+    } else {
+        reasons.push_back("the look at the database before the run failed: " + night.look.failure);
+        line << "accounting day unknown; ";
+    }
+    if (night.outcomeKnown) {
+        line << e.inserted << " follow-ups inserted, " << e.refusedPriority
+             << " refused by priority, " << e.refusedTargetTime << " refused by target time, "
+             << e.oldCancellationsDeleted << " old cancellations deleted; ";
+        if (e.errorTotal == 0) {
+            line << "no errors";
+        } else {
+            line << "errors:";
+            for (std::size_t i = 0; i < e.errors.size(); ++i) {
+                line << " " << e.errors[i].first << " " << e.errors[i].second
+                     << (i + 1 < e.errors.size() ? "," : "");
+            }
+            reasons.emplace_back();  // named in the line already
+        }
+        // Every day the run changed must reach the consumer.
+        std::string tgb;
+        readFileText(kParameterFile, tgb);
+        std::set<std::pair<std::string, std::string>> listed = readParameterLines(tgb);
+        std::string missing;
+        for (const auto& day : e.changedDays) {
+            if (listed.count(day) == 0) missing += (missing.empty() ? "" : ", ") + pnrDayText(day);
+        }
+        if (!missing.empty())
+            reasons.push_back("parameter lines missing in kelbortgb for " + missing);
+    } else if (run.started) {
+        line << "outcome unknown: " << unknown;
+        reasons.emplace_back();
+    }
+    if (run.started && !(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0)) {
+        int code = WIFEXITED(run.status)
+                       ? WEXITSTATUS(run.status)
+                       : 128 + (WIFSIGNALED(run.status) ? WTERMSIG(run.status) : 0);
+        reasons.push_back("the batch ended with status " + std::to_string(code));
+    }
+    if (stopSignal != 0) {
+        reasons.push_back("stopped by signal " + std::to_string(stopSignal) +
+                          " (a time limit? the server did not answer)");
+    }
+    for (const std::string& err : run.stderrLines) reasons.push_back("standard error: " + err);
+
+    bool empty = night.look.done && night.look.dayRecords == 0;
+    bool failed = false;
+    for (const std::string& r : reasons) {
+        failed = true;
+        if (!r.empty()) line << "; " << r;
+    }
+    if (empty) {
+        line << "; no day records for the accounting day: nothing was processed; check the "
+                "server's clock and that the day-closing job ran";
+    }
+    if (failed) {
+        for (const std::string& b : breaksAfterRun(config, night.look)) line << "; " << b;
+    }
+    if (!keptAs.empty()) line << "; the previous kelbortgb is kept as " << keptAs;
+    std::cout << line.str() << "\n";
+    std::cout.flush();
+
+    night.exitCode = failed ? kFailed : empty ? kEmptyNight : kGood;
+    writeStatusFile(statusFile, night, std::time(nullptr));
+    return night.exitCode;
+}
