@@ -198,7 +198,8 @@ void endLook() {
 }
 
 // The follow-ups without their credit after a failed night.
-std::vector<std::string> breaksAfterRun(const std::string& config, const Look& look) {
+std::vector<std::string> breaksAfterRun(const std::string& config, const Look& look,
+                                        const std::string& day) {
     std::vector<std::string> lines;
     if (!look.done) return lines;
     UsedValues used = readUsedValues(config);
@@ -211,7 +212,7 @@ std::vector<std::string> breaksAfterRun(const std::string& config, const Look& l
     }
     std::vector<UnrepairedBreak> breaks;
     std::vector<DiagLine> diagnostics;
-    if (!listUnrepairedBreaks(runContext.schemaName.text, breaks, diagnostics)) {
+    if (!listUnrepairedBreaks(runContext.schemaName.text, day, breaks, diagnostics)) {
         lines.push_back("follow-ups without credit not checked: the query failed");
     }
     for (const UnrepairedBreak& b : breaks) {
@@ -745,7 +746,7 @@ int main(int argc, char** argv) {
         line << "; follow-ups without credit not checked: the night was stopped (kelbor-config "
                 "check lists them)";
     } else if (failed) {
-        for (const std::string& b : breaksAfterRun(config, night.look)) line << "; " << b;
+        for (const std::string& b : breaksAfterRun(config, night.look, day)) line << "; " << b;
     }
     if (!keptAs.empty()) line << "; the previous kelbortgb is kept as " << keptAs;
     std::cout << line.str() << "\n";

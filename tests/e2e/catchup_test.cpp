@@ -460,4 +460,28 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
               fu::tgbLine("1001") + fu::tgbLine("1002"));
 }
 
+// A missed night that fails names the follow-ups of its own day that stand
+// without their credit, not those of yesterday.
+TEST(WrapperCatchUp, AFailedMissedNightNamesItsOwnFollowUpsWithoutCredit) {
+    fu::Batch batch;
+    batch.load(fu::twoPeopleNight());
+    batch.run();
+    // 1001's KF credit is lost from the day record.
+    batch.load(
+        "UPDATE $(SCHEMA).Qrv327Tag SET TagTgb = NULL, TagTgs = 0 WHERE TagPnr = '1001' AND "
+        "TagTag = CONVERT(datetime, '20260309', 112)\n");
+    batch.arm({{"ServerTime", "2026-03-12 02:30:00"}, {"FailOn", "SELECT FcdFlg FROM"}});
+    kt::RunResult r = kt::runProgram(
+        {kt::nightlyBinary(), "--day", "20260309", batch.work().file("kelbor.ini"), "XXX", "D"},
+        batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("accounting day 2026-03-09 (a missed night, caught up), 2 day records"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("; without credit: 1001 2026-03-09 KF: booked, its credit is missing"),
+              std::string::npos)
+        << r.out;
+    EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor-nightly.state")));
+}
+
 }  // namespace
