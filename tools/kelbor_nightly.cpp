@@ -631,7 +631,12 @@ int main(int argc, char** argv) {
     std::size_t caughtUp = 0;
     if (day.empty() && night.look.done) {
         int rc = catchUpMissedNights(statusFile, args, lockFd, night.look.accountingDay, caughtUp);
-        if (rc != kGood) return rc;
+        if (rc != kGood) {
+            // The night failed before its own run: monitoring sees it so.
+            night.exitCode = rc;
+            writeStatusFile(statusFile, night, std::time(nullptr));
+            return rc;
+        }
         phase = kLooking;
     }
 

@@ -423,6 +423,8 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
               std::string::npos)
         << far.out;
     EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor.log")));
+    EXPECT_NE(kt::readFile(batch.work().file("kelbor.prom")).find("\nkelbor_nightly_success 0\n"),
+              std::string::npos);
 
     // Sunday the 8th has no open day records: an empty night.
     kt::writeFile(state, "last_processed_day 20260307\n");
