@@ -20,6 +20,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -446,6 +447,9 @@ void writeStatusFile(const std::string& path, const Night& night, std::time_t en
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The look at the database holds the deciphered password for a moment: no
+    // core file of this process. The batch starts dumpable again after exec.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
         printUsage(std::cout);
@@ -599,7 +603,12 @@ int main(int argc, char** argv) {
         line << "; no day records for the accounting day: nothing was processed; check the "
                 "server's clock and that the day-closing job ran";
     }
-    if (failed) {
+    // A night stopped by its time limit may have met a server that hangs;
+    // a second look could hang as well and cost the summary.
+    if (failed && stopSignal != 0) {
+        line << "; follow-ups without credit not checked: the night was stopped (kelbor-config "
+                "check lists them)";
+    } else if (failed) {
         for (const std::string& b : breaksAfterRun(config, night.look)) line << "; " << b;
     }
     if (!keptAs.empty()) line << "; the previous kelbortgb is kept as " << keptAs;
