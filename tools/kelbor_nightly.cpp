@@ -754,6 +754,14 @@ int main(int argc, char** argv) {
         for (const std::string& b : breaksAfterRun(config, night.look, day)) line << "; " << b;
     }
     if (!keptAs.empty()) line << "; the previous kelbortgb is kept as " << keptAs;
+    // A missed night's verdict, spelled out: the exit status of the whole
+    // night tells only the last day's.
+    if (!day.empty()) {
+        line << "; missed night " << day
+             << (failed  ? " failed"
+                 : empty ? " failed: empty"
+                         : " caught up: good");
+    }
     std::cout << line.str() << "\n";
     std::cout.flush();
 

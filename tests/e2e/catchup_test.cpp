@@ -369,6 +369,7 @@ TEST(WrapperCatchUp, MissedNightsAreCaughtUpOldestFirstBeforeTheNight) {
                               "records; 3 follow-ups inserted"),
               std::string::npos)
         << summary[0];
+    EXPECT_NE(summary[0].find("; missed night 20260310 caught up: good"), std::string::npos);
     EXPECT_NE(summary[1].find("accounting day 2026-03-11 (a missed night, caught up), 3 day "
                               "records; 2 follow-ups inserted, 1 refused by priority"),
               std::string::npos)
@@ -440,6 +441,7 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
                               "records"),
               std::string::npos)
         << summary[0];
+    EXPECT_NE(summary[0].find("; missed night 20260308 failed: empty"), std::string::npos);
     EXPECT_EQ(summary[1].rfind("kelbor catch-up: failed: the missed night of 2026-03-08 (exit 4) "
                                "stops the catch-up; yesterday 2026-03-09 and the days between "
                                "are not processed. Retry it with \"kelbor-nightly --day 20260308 ",
@@ -483,6 +485,7 @@ TEST(WrapperCatchUp, AFailedMissedNightNamesItsOwnFollowUpsWithoutCredit) {
     EXPECT_NE(r.out.find("; without credit: 1001 2026-03-09 KF: booked, its credit is missing"),
               std::string::npos)
         << r.out;
+    EXPECT_NE(r.out.find("; missed night 20260309 failed\n"), std::string::npos) << r.out;
     EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor-nightly.state")));
 }
 
