@@ -45,16 +45,17 @@ constexpr int kExitNotPast = 4;
 
 // Takes the run lock. Returns 0, or the exit status after saying why not.
 int takeLock() {
+    int fd = -1;
     int error = 0;
     const char* inherited = std::getenv(kRunLockFdEnv);
-    switch (takeRunLock(inherited, error)) {
-        case kLockTaken:
+    switch (takeRunLock(inherited, fd, error)) {
+        case kRunLockTaken:
             return 0;
-        case kLockHeld:
+        case kRunLockHeld:
             std::fprintf(stderr, "kelbor-catchup: not started: another run still holds %s\n",
                          kRunLockName);
             return kExitLocked;
-        case kLockForeign:
+        case kRunLockForeign:
             std::fprintf(stderr,
                          "kelbor-catchup: not started: %s=%s is not an open descriptor of %s in "
                          "the working directory\n",

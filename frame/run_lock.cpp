@@ -37,21 +37,21 @@ bool isRunLockFile(int fd) {
 }
 
 int lockDescriptor(int fd, int& error) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return kLockTaken;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return kRunLockTaken;
     error = errno;
-    return error == EWOULDBLOCK ? kLockHeld : kLockUnusable;
+    return error == EWOULDBLOCK ? kRunLockHeld : kRunLockUnusable;
 }
 
 }  // namespace
 
-int takeRunLock(const char* inheritedFd, int& error) {
+int takeRunLock(const char* inheritedFd, int& fd, int& error) {
     error = 0;
     if (inheritedFd != nullptr) {
-        int fd = descriptorNumber(inheritedFd);
-        if (fd < 0 || !isRunLockFile(fd)) return kLockForeign;
+        fd = descriptorNumber(inheritedFd);
+        if (fd < 0 || !isRunLockFile(fd)) return kRunLockForeign;
         return lockDescriptor(fd, error);
     }
-    int fd = openOutputFile(kRunLockName, OutputMode::kAppend, error);
-    if (fd < 0) return kLockUnusable;
+    fd = openOutputFile(kRunLockName, OutputMode::kAppend, error);
+    if (fd < 0) return kRunLockUnusable;
     return lockDescriptor(fd, error);
 }

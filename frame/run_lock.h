@@ -15,14 +15,15 @@
 constexpr const char kRunLockName[] = "kelbor.lock";
 constexpr const char kRunLockFdEnv[] = "KELBOR_LOCK_FD";
 
-constexpr int kLockTaken = 0;
-constexpr int kLockHeld = 1;      // another run holds it
-constexpr int kLockUnusable = 2;  // it cannot be opened or locked; error says why
-constexpr int kLockForeign = 3;   // the inherited descriptor is not kelbor.lock's
+constexpr int kRunLockTaken = 0;
+constexpr int kRunLockHeld = 1;      // another run holds it
+constexpr int kRunLockUnusable = 2;  // it cannot be opened or locked; error says why
+constexpr int kRunLockForeign = 3;   // the inherited descriptor is not kelbor.lock's
 
 // Takes the lock, on the descriptor named by inheritedFd (the value of
 // KELBOR_LOCK_FD, or null when unset) or on a fresh open of kelbor.lock
-// (created when missing, never through a symbolic link). Returns one of
-// the codes above; error is the errno value (or kNotRegularFile) behind
-// kLockUnusable.
-int takeRunLock(const char* inheritedFd, int& error);
+// (created when missing, never through a symbolic link, closed on exec).
+// Returns one of the codes above; fd is the descriptor that holds the lock
+// after kRunLockTaken; error is the errno value (or kNotRegularFile) behind
+// kRunLockUnusable.
+int takeRunLock(const char* inheritedFd, int& fd, int& error);

@@ -31,6 +31,7 @@
 #include "frame/schema_name.h"
 #include "frame/secret_mask.h"
 #include "frame/wipe.h"
+#include "tools/catch_up.h"
 #include "tools/database_look.h"
 #include "tools/service_user.h"
 
@@ -180,6 +181,36 @@ std::string shown(const std::string& value, const std::string& password) {
     return value;
 }
 
+// What the nightly wrapper's state in the current directory (run the check
+// where the wrapper runs) says a run would catch up before yesterday.
+void printCatchUp(const std::string& yesterday) {
+    std::string last, problem;
+    if (!readLastProcessedDay(kStateFileName, last, problem)) {
+        if (!problem.empty()) {
+            std::cout << "warning: " << problem << ": a run catches up no missed night\n";
+        } else {
+            std::cout << "last processed day: none recorded (no " << kStateFileName
+                      << " here): a run processes yesterday only\n";
+        }
+        return;
+    }
+    std::cout << "last processed day: " << isoDate(last) << " (" << kStateFileName << ")\n";
+    std::vector<std::string> missed = daysBetween(last, yesterday);
+    if (missed.size() > kCatchUpBound) {
+        std::cout << "warning: " << missed.size() << " nights missed, " << isoDate(missed.front())
+                  << " to " << isoDate(missed.back()) << ", more than " << kCatchUpBound
+                  << ": kelbor-nightly fails the night and catches up none of them; process "
+                     "each, oldest first, with kelbor-nightly --day YYYYMMDD\n";
+        return;
+    }
+    std::cout << "missed nights a run catches up first: ";
+    if (missed.empty()) std::cout << "none";
+    for (std::size_t i = 0; i < missed.size(); ++i) {
+        std::cout << (i == 0 ? "" : ", ") << isoDate(missed[i]);
+    }
+    std::cout << "\n";
+}
+
 int connectAndRead(const UsedValues& used) {
     // The connection cuts each value itself; the cut password is what a
     // driver could echo.
@@ -253,6 +284,7 @@ int connectAndRead(const UsedValues& used) {
     std::cout << "server clock: " << clock << "\n";
     std::cout << "accounting day: " << isoDate(day)
               << " (the day before the server's date; a run now processes it)\n";
+    printCatchUp(day);
 
     // The batch's own cursor, so the count is what a run would walk.
     formSchemaName(used.schema.value.c_str(), runContext.schemaName);
@@ -276,7 +308,7 @@ int connectAndRead(const UsedValues& used) {
 
     std::vector<UnrepairedBreak> breaks;
     std::vector<DiagLine> breakDiagnostics;
-    if (!listUnrepairedBreaks(used.schemaName, breaks, breakDiagnostics)) {
+    if (!listUnrepairedBreaks(used.schemaName, "", breaks, breakDiagnostics)) {
         std::cout << "follow-up bookings without their credit: cannot be read\n";
         printDiagnostics(breakDiagnostics, "");
         return 1;

@@ -1,6 +1,6 @@
 // kelbor-nightly: one scheduled run of the batch, and the truth about it.
 //
-//   kelbor-nightly [--status-file PATH] CONFIG PARAM2 PARAM3
+//   kelbor-nightly [--status-file PATH] [--day YYYYMMDD] CONFIG PARAM2 PARAM3
 //
 // In the batch's working directory it takes the lock kelbor.lock, looks at
 // the database read-only (the accounting day and how many day records a run
@@ -10,6 +10,13 @@
 // standard error, prints one summary line, writes a status file for
 // monitoring and exits with the night's verdict. The batch itself always
 // exits 0; this is the operator's signal.
+//
+// Missed nights are caught up first: the state file kelbor-nightly.state
+// holds the last accounting day whose run succeeded, and each day between
+// it and yesterday is processed before yesterday, oldest first, by the
+// wrapper itself with --day, which runs kelbor-catchup for that day under
+// the same lock (the descriptor named in KELBOR_LOCK_FD) and judges it as a
+// night. A failed day stops the catch-up.
 //
 // Exit status: 0 a good night; 1 a failed night or one whose outcome cannot
 // be known; 2 wrong usage; 3 another run holds the lock; 4 the accounting
@@ -40,8 +47,12 @@
 #include <vector>
 
 #include "db/connection.h"
+#include "db/day_records.h"
+#include "frame/calendar_day.h"
 #include "frame/run_context.h"
+#include "frame/run_lock.h"
 #include "frame/schema_name.h"
+#include "tools/catch_up.h"
 #include "tools/config_check.h"
 #include "tools/database_look.h"
 #include "tools/night_report.h"
@@ -92,7 +103,7 @@ void onStop(int sig) {
 }
 
 void printUsage(std::ostream& out) {
-    out << "usage: " << kMe << " [--status-file PATH] CONFIG PARAM2 PARAM3\n"
+    out << "usage: " << kMe << " [--status-file PATH] [--day YYYYMMDD] CONFIG PARAM2 PARAM3\n"
         << "Runs \"kelbor CONFIG PARAM2 PARAM3\" in the current directory under the lock "
         << kLockName
         << ",\nprints one summary line and exits 0 for a good night, 1 for a failed "
@@ -102,7 +113,11 @@ void printUsage(std::ostream& out) {
            "(Prometheus textfile format) is "
         << kDefaultStatusFile
         << " in the current directory\nunless --status-file names "
-           "another.\n";
+           "another.\n"
+        << "Nights missed since the last good one (" << kStateFileName
+        << ") are caught up first,\noldest first, up to " << kCatchUpBound
+        << " days. --day processes that one past accounting day\nthrough kelbor-catchup "
+           "(beside KELBOR when it is set, else from PATH) instead.\n";
 }
 
 std::string errnoText(int error) {
@@ -138,7 +153,7 @@ struct Look {
     long dayRecords = -1;
 };
 
-Look lookAtDatabase(const std::string& config) {
+Look lookAtDatabase(const std::string& config, const std::string& day) {
     Look look;
     std::string reason = unreadableReason(config);
     if (!reason.empty()) {
@@ -161,6 +176,11 @@ Look lookAtDatabase(const std::string& config) {
         look.failure = "cannot read the server's clock";
         return look;
     }
+    // A missed night's day is counted through the catch-up's statement.
+    if (!day.empty()) {
+        look.accountingDay = day;
+        setAccountingDay(day.c_str());
+    }
     long count = 0;
     rc = countDayRecords(count);
     if (rc != 0) {
@@ -178,7 +198,8 @@ void endLook() {
 }
 
 // The follow-ups without their credit after a failed night.
-std::vector<std::string> breaksAfterRun(const std::string& config, const Look& look) {
+std::vector<std::string> breaksAfterRun(const std::string& config, const Look& look,
+                                        const std::string& day) {
     std::vector<std::string> lines;
     if (!look.done) return lines;
     UsedValues used = readUsedValues(config);
@@ -191,7 +212,7 @@ std::vector<std::string> breaksAfterRun(const std::string& config, const Look& l
     }
     std::vector<UnrepairedBreak> breaks;
     std::vector<DiagLine> diagnostics;
-    if (!listUnrepairedBreaks(runContext.schemaName.text, breaks, diagnostics)) {
+    if (!listUnrepairedBreaks(runContext.schemaName.text, day, breaks, diagnostics)) {
         lines.push_back("follow-ups without credit not checked: the query failed");
     }
     for (const UnrepairedBreak& b : breaks) {
@@ -211,7 +232,7 @@ bool isKeptName(const std::string& name) {
 // this run's fresh file cannot cost the consumer the last one's lines, and
 // removes the oldest kept files beyond the limit. Returns false (reason set)
 // when the file could not be kept; the run must not start then.
-bool keepParameterFile(std::string& keptAs, std::string& reason) {
+bool keepParameterFile(std::string& keptAs, std::string& reason, std::size_t keepAtLeast) {
     struct stat st {};
     if (lstat(kParameterFile, &st) != 0) return true;
     if (!S_ISREG(st.st_mode)) return true;  // the batch refuses it and logs that
@@ -239,7 +260,7 @@ bool keepParameterFile(std::string& keptAs, std::string& reason) {
         closedir(dir);
     }
     std::sort(kept.begin(), kept.end());
-    for (std::size_t i = 0; i + kKeptParameterFiles < kept.size(); ++i) unlink(kept[i].c_str());
+    for (std::size_t i = 0; i + keepAtLeast < kept.size(); ++i) unlink(kept[i].c_str());
     return true;
 }
 
@@ -299,18 +320,26 @@ struct BatchRun {
     std::vector<std::string> stderrLines;
 };
 
-// The batch: KELBOR when set, else kelbor from PATH.
-BatchRun runBatch(int lockFd, const std::vector<std::string>& args) {
-    BatchRun run;
+// The batch: KELBOR when set, else kelbor from PATH. Another program of the
+// package (kelbor-catchup): beside KELBOR when it is set, else from PATH.
+std::string packageProgram(const char* name) {
     const char* kelbor = std::getenv("KELBOR");
-    std::string program = kelbor != nullptr && *kelbor != '\0' ? kelbor : "kelbor";
+    if (kelbor == nullptr || *kelbor == '\0') return name;
+    if (std::strcmp(name, "kelbor") == 0) return kelbor;
+    std::string dir = kelbor;
+    std::size_t slash = dir.rfind('/');
+    return slash == std::string::npos ? name : dir.substr(0, slash + 1) + name;
+}
+
+BatchRun runBatch(int lockFd, const std::string& program, const std::vector<std::string>& args) {
+    BatchRun run;
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         run.startError = "pipe: " + errnoText(errno);
         return run;
     }
     std::vector<char*> argv;
-    argv.push_back(program.data());
+    argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     std::fflush(stdout);
@@ -444,6 +473,61 @@ void writeStatusFile(const std::string& path, const Night& night, std::time_t en
     }
 }
 
+// This program, to run it again for a missed night.
+std::string selfPath() {
+    char path[4096] = {};
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string(kMe);
+}
+
+// Runs this wrapper with --day for each accounting day between the last one
+// whose run succeeded (the state file) and yesterday, oldest first; each
+// prints its own summary line. Returns kGood when there was none or all of
+// them were good (caughtUp counts them), else kFailed after a line that says
+// what stopped and how to go on. Without a state file (the first night)
+// there is nothing to catch up.
+int catchUpMissedNights(const std::string& statusFile, const std::vector<std::string>& args,
+                        int lockFd, const std::string& yesterday, std::size_t& caughtUp) {
+    std::string last, problem;
+    if (!readLastProcessedDay(kStateFileName, last, problem)) {
+        if (!problem.empty()) {
+            std::cout << "kelbor catch-up: " << problem << ": no missed night caught up\n";
+        }
+        return kGood;
+    }
+    std::vector<std::string> days = daysBetween(last, yesterday);
+    if (days.empty()) return kGood;
+    auto command = [&args](const std::string& day) {
+        return std::string(kMe) + " --day " + day + " " + args[0] + " " + args[1] + " " + args[2];
+    };
+    if (days.size() > kCatchUpBound) {
+        std::cout << "kelbor catch-up: failed: " << days.size() << " nights missed, "
+                  << isoDate(days.front()) << " to " << isoDate(days.back()) << ", more than "
+                  << kCatchUpBound << " to catch up by itself; nothing was processed. Process "
+                  << "each day, oldest first, in this directory with \"" << command("YYYYMMDD")
+                  << "\" (from " << days.front() << " to " << days.back()
+                  << "); the nights then go on by themselves\n";
+        return kFailed;
+    }
+    for (const std::string& d : days) {
+        std::vector<std::string> dayArgs = {"--status-file", statusFile, "--day", d};
+        dayArgs.insert(dayArgs.end(), args.begin(), args.begin() + 3);
+        BatchRun run = runBatch(lockFd, selfPath(), dayArgs);
+        int code = run.started && WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1;
+        if (code != kGood) {
+            std::cout << "kelbor catch-up: failed: the missed night of " << isoDate(d) << " (exit "
+                      << code << ") stops the catch-up; yesterday " << isoDate(yesterday)
+                      << " and the days between are not processed. Retry it with \"" << command(d)
+                      << "\", or once it is done by hand mark it done with \"echo "
+                      << "'last_processed_day " << d << "' > " << kStateFileName
+                      << "\"; the next night goes on from there\n";
+            return kFailed;
+        }
+        ++caughtUp;
+    }
+    return kGood;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -460,18 +544,32 @@ int main(int argc, char** argv) {
         return kGood;
     }
     std::string statusFile = kDefaultStatusFile;
-    if (!args.empty() && args[0].rfind("--status-file", 0) == 0) {
-        if (args[0].rfind("--status-file=", 0) == 0) {
-            statusFile = args[0].substr(14);
+    std::string day;  // --day: a missed night's accounting day
+    bool usage = false;
+    while (!usage && !args.empty() && args[0].rfind("--", 0) == 0) {
+        std::string option = args[0];
+        std::string value;
+        std::size_t eq = option.find('=');
+        if (eq != std::string::npos) {
+            value = option.substr(eq + 1);
+            option.resize(eq);
             args.erase(args.begin());
-        } else if (args[0] == "--status-file" && args.size() > 1) {
-            statusFile = args[1];
+        } else if (args.size() > 1) {
+            value = args[1];
             args.erase(args.begin(), args.begin() + 2);
         } else {
-            args.clear();
+            usage = true;
+        }
+        if (option == "--status-file") {
+            statusFile = value;
+        } else if (option == "--day") {
+            day = value;
+            usage = usage || !isCalendarDay(day.c_str());
+        } else {
+            usage = true;
         }
     }
-    if (args.size() < 3 || statusFile.empty()) {
+    if (usage || args.size() < 3 || statusFile.empty()) {
         printUsage(std::cerr);
         return kUsage;
     }
@@ -489,34 +587,77 @@ int main(int argc, char** argv) {
     // errors) and cancel bookings twice, so a run never starts beside
     // another. The batch inherits the descriptor, so the lock is held while
     // either of them lives.
-    int lockFd = open(kLockName, O_WRONLY | O_CREAT | O_APPEND, 0640);
     char cwdBuffer[4096] = {};
     const std::string cwd = getcwd(cwdBuffer, sizeof cwdBuffer) != nullptr ? cwdBuffer : ".";
-    if (lockFd < 0) {
-        std::cout << "kelbor: not started: cannot open the lock file " << cwd << "/" << kLockName
-                  << "\n";
-        return kFailed;
+    int lockFd = -1;
+    if (const char* inherited = std::getenv(kRunLockFdEnv)) {
+        // Started by a holder of the lock (the wrapper catching up a night):
+        // its descriptor, if it is kelbor.lock's and nobody else holds it.
+        int error = 0;
+        int rc = takeRunLock(inherited, lockFd, error);
+        if (rc == kRunLockHeld) {
+            std::cout << "kelbor: not started: another run still holds " << cwd << "/" << kLockName
+                      << "\n";
+            return kLockHeld;
+        }
+        if (rc != kRunLockTaken) {
+            std::cout << "kelbor: not started: " << kRunLockFdEnv << "=" << inherited
+                      << " is not a descriptor of " << cwd << "/" << kLockName
+                      << " that can be locked\n";
+            return kFailed;
+        }
+    } else {
+        lockFd = open(kLockName, O_WRONLY | O_CREAT | O_APPEND, 0640);
+        if (lockFd < 0) {
+            std::cout << "kelbor: not started: cannot open the lock file " << cwd << "/"
+                      << kLockName << "\n";
+            return kFailed;
+        }
+        if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+            std::cout << "kelbor: not started: another run still holds " << cwd << "/" << kLockName
+                      << "\n";
+            return kLockHeld;
+        }
     }
-    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        std::cout << "kelbor: not started: another run still holds " << cwd << "/" << kLockName
-                  << "\n";
-        return kLockHeld;
-    }
+    // Every program started under the lock (kelbor-catchup, the wrapper for
+    // a missed night) takes it on this descriptor.
+    setenv(kRunLockFdEnv, std::to_string(lockFd).c_str(), 1);
 
     Night night;
-    night.look = lookAtDatabase(config);
+    night.look = lookAtDatabase(config, day);
     endLook();
+
+    // Missed nights first, each judged as a night of its own.
+    std::size_t caughtUp = 0;
+    if (day.empty() && night.look.done) {
+        int rc = catchUpMissedNights(statusFile, args, lockFd, night.look.accountingDay, caughtUp);
+        if (rc != kGood) {
+            // The night failed before its own run: monitoring sees it so.
+            night.exitCode = rc;
+            writeStatusFile(statusFile, night, std::time(nullptr));
+            return rc;
+        }
+        phase = kLooking;
+    }
 
     std::string keptAs, keepFailure;
     std::vector<std::string> reasons;  // why the night failed
     std::string unknown;               // why its outcome cannot be known
     BatchRun run;
     std::string text;
-    if (!keepParameterFile(keptAs, keepFailure)) {
+    // The parameter files this night kept stay for the consumer; a missed
+    // night's run leaves the pruning to the night.
+    std::size_t keepAtLeast = day.empty() ? kKeptParameterFiles + caughtUp : SIZE_MAX;
+    if (!keepParameterFile(keptAs, keepFailure, keepAtLeast)) {
         reasons.push_back("not started: " + keepFailure);
     } else {
         LogMark mark = markLog();
-        run = runBatch(lockFd, args);
+        if (day.empty()) {
+            run = runBatch(lockFd, packageProgram("kelbor"), args);
+        } else {
+            std::vector<std::string> catchUpArgs = {args[0], day, args[1], args[2]};
+            run = runBatch(lockFd, packageProgram("kelbor-catchup"), catchUpArgs);
+        }
         if (!run.started) {
             reasons.push_back("not started: " + run.startError);
         } else if (!logOn) {
@@ -547,8 +688,9 @@ int main(int argc, char** argv) {
     std::ostringstream line;
     line << "kelbor run " << (e.stamp.empty() ? "(no time stamp)" : e.stamp) << ": ";
     if (night.look.done) {
-        line << "accounting day " << isoDate(night.look.accountingDay) << ", "
-             << night.look.dayRecords << " day records; ";
+        line << "accounting day " << isoDate(night.look.accountingDay)
+             << (day.empty() ? "" : " (a missed night, caught up)") << ", " << night.look.dayRecords
+             << " day records; ";
     } else {
         reasons.push_back("the look at the database before the run failed: " + night.look.failure);
         line << "accounting day unknown; ";
@@ -609,13 +751,27 @@ int main(int argc, char** argv) {
         line << "; follow-ups without credit not checked: the night was stopped (kelbor-config "
                 "check lists them)";
     } else if (failed) {
-        for (const std::string& b : breaksAfterRun(config, night.look)) line << "; " << b;
+        for (const std::string& b : breaksAfterRun(config, night.look, day)) line << "; " << b;
     }
     if (!keptAs.empty()) line << "; the previous kelbortgb is kept as " << keptAs;
+    // A missed night's verdict, spelled out: the exit status of the whole
+    // night tells only the last day's.
+    if (!day.empty()) {
+        line << "; missed night " << day
+             << (failed  ? " failed"
+                 : empty ? " failed: empty"
+                         : " caught up: good");
+    }
     std::cout << line.str() << "\n";
     std::cout.flush();
 
     night.exitCode = failed ? kFailed : empty ? kEmptyNight : kGood;
     writeStatusFile(statusFile, night, std::time(nullptr));
+    // The next night catches up from the last day whose run succeeded.
+    std::string stateError;
+    if (night.exitCode == kGood &&
+        !writeLastProcessedDay(kStateFileName, night.look.accountingDay, stateError)) {
+        std::cerr << kMe << ": " << stateError << "\n";
+    }
     return night.exitCode;
 }

@@ -5,7 +5,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -304,6 +307,186 @@ TEST(CatchUp, TakesTheWrappersLockOrTheOneItsStarterHolds) {
     // And on its own, once nobody holds it.
     o = batch.catchUp(fu::kAccDay);
     EXPECT_EQ(o.result.exitCode, 0) << o.result.err;
+}
+
+// kelbor-nightly in the batch's working folder, the real batch beside it.
+kt::RunResult wrapper(fu::Batch& batch) {
+    std::string ini = batch.work().file("kelbor.ini");
+    if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo", batch.db().dsn(), "qrv");
+    return kt::runProgram({kt::nightlyBinary(), ini, "XXX", "D"}, batch.work().path(),
+                          {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// Every parameter line the consumer got: the kept files, oldest first, then
+// the current one.
+std::string allParameterLines(const kt::TempDir& work) {
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(work.path())) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("kelbortgb.", 0) == 0) kept.push_back(name);
+    }
+    std::sort(kept.begin(), kept.end());
+    std::string all;
+    for (const std::string& name : kept) all += kt::readFile(work.file(name));
+    return all + kt::readFile(work.file("kelbortgb"));
+}
+
+// The nightly wrapper remembers the last good night and catches up the
+// nights missed since, oldest first, before its own: the database ends as
+// if every night had run, and the consumer has every night's lines.
+TEST(WrapperCatchUp, MissedNightsAreCaughtUpOldestFirstBeforeTheNight) {
+    fu::Batch nightly;
+    nightly.load(fourDays());
+    std::string nightlyTgb;
+    for (const Night& n : kNights) {
+        nightly.arm({{"ServerTime", n.clock}});
+        nightlyTgb += nightly.run().tgb;
+    }
+
+    fu::Batch wrapped;
+    wrapped.load(fourDays());
+    const std::string state = wrapped.work().file("kelbor-nightly.state");
+    // The first night: nothing to catch up, yesterday only.
+    wrapped.arm({{"ServerTime", kNights[0].clock}});
+    kt::RunResult first = wrapper(wrapped);
+    EXPECT_EQ(first.exitCode, 0) << first.out << first.err;
+    EXPECT_EQ(kt::readFile(state), "last_processed_day 20260309\n");
+    // Two nights missed; the fourth catches them up first.
+    wrapped.arm({{"ServerTime", kNights[3].clock}});
+    kt::RunResult fourth = wrapper(wrapped);
+    EXPECT_EQ(fourth.exitCode, 0) << fourth.out << fourth.err;
+    EXPECT_EQ(fourth.err, "");
+    std::vector<std::string> summary = lines(fourth.out);
+    ASSERT_EQ(summary.size(), 3u) << fourth.out;
+    EXPECT_NE(summary[0].find("accounting day 2026-03-10 (a missed night, caught up), 3 day "
+                              "records; 3 follow-ups inserted"),
+              std::string::npos)
+        << summary[0];
+    EXPECT_NE(summary[0].find("; missed night 20260310 caught up: good"), std::string::npos);
+    EXPECT_NE(summary[1].find("accounting day 2026-03-11 (a missed night, caught up), 3 day "
+                              "records; 2 follow-ups inserted, 1 refused by priority"),
+              std::string::npos)
+        << summary[1];
+    EXPECT_NE(summary[2].find("accounting day 2026-03-12, 3 day records; 2 follow-ups inserted"),
+              std::string::npos)
+        << summary[2];
+    EXPECT_EQ(kt::readFile(state), "last_processed_day 20260312\n");
+
+    EXPECT_EQ(bookingRows(wrapped.db()), bookingRows(nightly.db()));
+    EXPECT_EQ(dayRows(wrapped.db()), dayRows(nightly.db()));
+    EXPECT_EQ(allParameterLines(wrapped.work()), nightlyTgb);
+
+    // The same night once more: nothing missed, yesterday re-run.
+    kt::RunResult again = wrapper(wrapped);
+    EXPECT_EQ(lines(again.out).size(), 1u) << again.out;
+    EXPECT_EQ(kt::readFile(state), "last_processed_day 20260312\n");
+}
+
+// A missed night that fails (here one without day records) stops the
+// catch-up before yesterday, and the summary says how to go on; a gap
+// beyond the bound is not caught up by itself at all.
+TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp) {
+    fu::Batch batch;
+    batch.load(fu::twoPeopleNight());
+    const std::string state = batch.work().file("kelbor-nightly.state");
+    const auto before1001 = batch.bookings("1001");
+
+    // kelbor-config check, run where the wrapper runs, tells beforehand.
+    auto check = [&batch]() {
+        return kt::runProgram({kt::configBinary(), "check", batch.work().file("kelbor.ini")},
+                              batch.work().path())
+            .out;
+    };
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", batch.db().dsn(), "qrv");
+    EXPECT_NE(check().find("last processed day: none recorded (no kelbor-nightly.state here): a "
+                           "run processes yesterday only\n"),
+              std::string::npos);
+
+    kt::writeFile(state, "last_processed_day 20260101\n");
+    EXPECT_NE(check().find("last processed day: 2026-01-01 (kelbor-nightly.state)\nwarning: 66 "
+                           "nights missed, 2026-01-02 to 2026-03-08, more than 31: "
+                           "kelbor-nightly fails the night"),
+              std::string::npos)
+        << check();
+    kt::RunResult far = wrapper(batch);
+    EXPECT_EQ(far.exitCode, 1);
+    EXPECT_NE(far.out.find("kelbor catch-up: failed: 66 nights missed, 2026-01-02 to "
+                           "2026-03-08, more than 31 to catch up by itself; nothing was "
+                           "processed. Process each day, oldest first, in this directory with "
+                           "\"kelbor-nightly --day YYYYMMDD "),
+              std::string::npos)
+        << far.out;
+    EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor.log")));
+    EXPECT_NE(kt::readFile(batch.work().file("kelbor.prom")).find("\nkelbor_nightly_success 0\n"),
+              std::string::npos);
+
+    // Sunday the 8th has no open day records: an empty night.
+    kt::writeFile(state, "last_processed_day 20260307\n");
+    EXPECT_NE(check().find("last processed day: 2026-03-07 (kelbor-nightly.state)\nmissed "
+                           "nights a run catches up first: 2026-03-08\n"),
+              std::string::npos)
+        << check();
+    kt::RunResult stopped = wrapper(batch);
+    EXPECT_EQ(stopped.exitCode, 1);
+    std::vector<std::string> summary = lines(stopped.out);
+    ASSERT_EQ(summary.size(), 2u) << stopped.out;
+    EXPECT_NE(summary[0].find("accounting day 2026-03-08 (a missed night, caught up), 0 day "
+                              "records"),
+              std::string::npos)
+        << summary[0];
+    EXPECT_NE(summary[0].find("; missed night 20260308 failed: empty"), std::string::npos);
+    EXPECT_EQ(summary[1].rfind("kelbor catch-up: failed: the missed night of 2026-03-08 (exit 4) "
+                               "stops the catch-up; yesterday 2026-03-09 and the days between "
+                               "are not processed. Retry it with \"kelbor-nightly --day 20260308 ",
+                               0),
+              0u)
+        << summary[1];
+    EXPECT_NE(summary[1].find("mark it done with \"echo 'last_processed_day 20260308' > "
+                              "kelbor-nightly.state\""),
+              std::string::npos);
+    EXPECT_EQ(batch.bookings("1001"), before1001);
+    EXPECT_EQ(kt::readFile(state), "last_processed_day 20260307\n");
+
+    // Marked done as the summary says: the next night goes on.
+    kt::writeFile(state, "last_processed_day 20260308\n");
+    kt::RunResult night = wrapper(batch);
+    EXPECT_EQ(night.exitCode, 0) << night.out;
+    EXPECT_EQ(lines(night.out).size(), 1u) << night.out;
+    EXPECT_EQ(kt::readFile(state), "last_processed_day 20260309\n");
+    EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")),
+              fu::tgbLine("1001") + fu::tgbLine("1002"));
+}
+
+// A missed night that fails names the follow-ups of its own day that stand
+// without their credit, not those of yesterday.
+TEST(WrapperCatchUp, AFailedMissedNightNamesItsOwnFollowUpsWithoutCredit) {
+    fu::Batch batch;
+    batch.load(fu::twoPeopleNight());
+    batch.run();
+    // 1001's KF credit is lost from the day record.
+    batch.load(
+        "UPDATE $(SCHEMA).Qrv327Tag SET TagTgb = NULL, TagTgs = 0 WHERE TagPnr = '1001' AND "
+        "TagTag = CONVERT(datetime, '20260309', 112)\n");
+    batch.arm({{"ServerTime", "2026-03-12 02:30:00"}, {"FailOn", "SELECT FcdFlg FROM"}});
+    kt::RunResult r = kt::runProgram(
+        {kt::nightlyBinary(), "--day", "20260309", batch.work().file("kelbor.ini"), "XXX", "D"},
+        batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("accounting day 2026-03-09 (a missed night, caught up), 2 day records"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("; without credit: 1001 2026-03-09 KF: booked, its credit is missing"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("; missed night 20260309 failed\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor-nightly.state")));
 }
 
 }  // namespace

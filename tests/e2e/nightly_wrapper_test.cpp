@@ -528,8 +528,8 @@ TEST(NightlyWrapper, HelpAndVersionGoToStandardOutput) {
     kt::RunResult help = kt::runProgram({kt::nightlyBinary(), "--help"}, work.path());
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(contains(help.out,
-                         "usage: kelbor-nightly [--status-file PATH] CONFIG PARAM2 "
-                         "PARAM3\n"))
+                         "usage: kelbor-nightly [--status-file PATH] [--day YYYYMMDD] CONFIG "
+                         "PARAM2 PARAM3\n"))
         << help.out;
     EXPECT_EQ(help.err, "");
     kt::RunResult version = kt::runProgram({kt::nightlyBinary(), "--version"}, work.path());
