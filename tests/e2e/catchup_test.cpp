@@ -312,7 +312,7 @@ TEST(CatchUp, TakesTheWrappersLockOrTheOneItsStarterHolds) {
 // kelbor-nightly in the batch's working folder, the real batch beside it.
 kt::RunResult wrapper(fu::Batch& batch) {
     std::string ini = batch.work().file("kelbor.ini");
-    if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo", batch.db().dsn(), "qrv");
+    if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo-pw", batch.db().dsn(), "qrv");
     return kt::runProgram({kt::nightlyBinary(), ini, "XXX", "D"}, batch.work().path(),
                           {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
 }
@@ -404,7 +404,7 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
                               batch.work().path())
             .out;
     };
-    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo", batch.db().dsn(), "qrv");
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", batch.db().dsn(), "qrv");
     EXPECT_NE(check().find("last processed day: none recorded (no kelbor-nightly.state here): a "
                            "run processes yesterday only\n"),
               std::string::npos);
