@@ -264,7 +264,7 @@ int connectAndRead(const UsedValues& used) {
 
     std::vector<UnrepairedBreak> breaks;
     std::vector<DiagLine> breakDiagnostics;
-    if (!listUnrepairedBreaks(used.schemaName, breaks, breakDiagnostics)) {
+    if (!listUnrepairedBreaks(used.schemaName, "", breaks, breakDiagnostics)) {
         std::cout << "follow-up bookings without their credit: cannot be read\n";
         printDiagnostics(breakDiagnostics, "");
         return 1;

@@ -110,14 +110,18 @@ int countDayRecords(long& count) {
     return rc == SQL_NO_DATA ? 0 : rc;
 }
 
-bool listUnrepairedBreaks(const std::string& schemaName, std::vector<UnrepairedBreak>& breaks,
+bool listUnrepairedBreaks(const std::string& schemaName, const std::string& day,
+                          std::vector<UnrepairedBreak>& breaks,
                           std::vector<DiagLine>& diagnostics) {
     const std::string& s = schemaName;
+    // The day comes checked as eight digits.
+    const std::string dayExpr =
+        day.empty() ? std::string(kAccountingDayExpr) : "CONVERT(datetime, '" + day + "', 112)";
     // A slot that is NULL holds no code, so it is compared as an empty text.
     // DISTINCT: several message types may name the same follow-up.
     QueryResult r = queryRows(
         "SELECT DISTINCT b.BchPnr, b.BchFcd, b.BchFkt FROM " + s + ".Qrv321Bch b, " + s +
-        ".Qrv327Tag t, " + s + ".Qrv131Fcd f WHERE b.BchVon = " + kAccountingDayExpr +
+        ".Qrv327Tag t, " + s + ".Qrv131Fcd f WHERE b.BchVon = " + dayExpr +
         " AND CONVERT(char(8), b.BchUhr, 114) = '00:00:00' AND (b.BchFkt = 1 OR b.BchFkt = 2 OR "
         "b.BchFkt = 3) AND f.FcdFlg = b.BchFcd AND t.TagPnr = b.BchPnr AND t.TagTag = b.BchVon "
         "AND NOT ((b.BchFkt = 1 AND ISNULL(t.TagTgb, '') = b.BchFcd) OR (b.BchFkt = 2 AND "

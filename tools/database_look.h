@@ -58,10 +58,11 @@ struct UnrepairedBreak {
 
 // The follow-up bookings of the accounting day (at 00:00:00, function 1 to
 // 3, a code that some message type names as its follow-up) whose day record
-// does not hold the code in that function's slot. Returns false when the
+// does not hold the code in that function's slot; of day (yyyymmdd, a
+// missed night's) instead when it is not empty. Returns false when the
 // statement fails (diagnostics then hold why).
-bool listUnrepairedBreaks(const std::string& schemaName, std::vector<UnrepairedBreak>& breaks,
-                          std::vector<DiagLine>& diagnostics);
+bool listUnrepairedBreaks(const std::string& schemaName, const std::string& day,
+                          std::vector<UnrepairedBreak>& breaks, std::vector<DiagLine>& diagnostics);
 
 // What to do about one such break, as one line: "<pnr> <code> (slot N
 // TagX/TagY): enter ... or delete ...".

@@ -198,7 +198,8 @@ void endLook() {
 }
 
 // The follow-ups without their credit after a failed night.
-std::vector<std::string> breaksAfterRun(const std::string& config, const Look& look) {
+std::vector<std::string> breaksAfterRun(const std::string& config, const Look& look,
+                                        const std::string& day) {
     std::vector<std::string> lines;
     if (!look.done) return lines;
     UsedValues used = readUsedValues(config);
@@ -211,7 +212,7 @@ std::vector<std::string> breaksAfterRun(const std::string& config, const Look& l
     }
     std::vector<UnrepairedBreak> breaks;
     std::vector<DiagLine> diagnostics;
-    if (!listUnrepairedBreaks(runContext.schemaName.text, breaks, diagnostics)) {
+    if (!listUnrepairedBreaks(runContext.schemaName.text, day, breaks, diagnostics)) {
         lines.push_back("follow-ups without credit not checked: the query failed");
     }
     for (const UnrepairedBreak& b : breaks) {
@@ -630,7 +631,12 @@ int main(int argc, char** argv) {
     std::size_t caughtUp = 0;
     if (day.empty() && night.look.done) {
         int rc = catchUpMissedNights(statusFile, args, lockFd, night.look.accountingDay, caughtUp);
-        if (rc != kGood) return rc;
+        if (rc != kGood) {
+            // The night failed before its own run: monitoring sees it so.
+            night.exitCode = rc;
+            writeStatusFile(statusFile, night, std::time(nullptr));
+            return rc;
+        }
         phase = kLooking;
     }
 
@@ -745,9 +751,17 @@ int main(int argc, char** argv) {
         line << "; follow-ups without credit not checked: the night was stopped (kelbor-config "
                 "check lists them)";
     } else if (failed) {
-        for (const std::string& b : breaksAfterRun(config, night.look)) line << "; " << b;
+        for (const std::string& b : breaksAfterRun(config, night.look, day)) line << "; " << b;
     }
     if (!keptAs.empty()) line << "; the previous kelbortgb is kept as " << keptAs;
+    // A missed night's verdict, spelled out: the exit status of the whole
+    // night tells only the last day's.
+    if (!day.empty()) {
+        line << "; missed night " << day
+             << (failed  ? " failed"
+                 : empty ? " failed: empty"
+                         : " caught up: good");
+    }
     std::cout << line.str() << "\n";
     std::cout.flush();
 

@@ -369,6 +369,7 @@ TEST(WrapperCatchUp, MissedNightsAreCaughtUpOldestFirstBeforeTheNight) {
                               "records; 3 follow-ups inserted"),
               std::string::npos)
         << summary[0];
+    EXPECT_NE(summary[0].find("; missed night 20260310 caught up: good"), std::string::npos);
     EXPECT_NE(summary[1].find("accounting day 2026-03-11 (a missed night, caught up), 3 day "
                               "records; 2 follow-ups inserted, 1 refused by priority"),
               std::string::npos)
@@ -423,6 +424,8 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
               std::string::npos)
         << far.out;
     EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor.log")));
+    EXPECT_NE(kt::readFile(batch.work().file("kelbor.prom")).find("\nkelbor_nightly_success 0\n"),
+              std::string::npos);
 
     // Sunday the 8th has no open day records: an empty night.
     kt::writeFile(state, "last_processed_day 20260307\n");
@@ -438,6 +441,7 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
                               "records"),
               std::string::npos)
         << summary[0];
+    EXPECT_NE(summary[0].find("; missed night 20260308 failed: empty"), std::string::npos);
     EXPECT_EQ(summary[1].rfind("kelbor catch-up: failed: the missed night of 2026-03-08 (exit 4) "
                                "stops the catch-up; yesterday 2026-03-09 and the days between "
                                "are not processed. Retry it with \"kelbor-nightly --day 20260308 ",
@@ -458,6 +462,31 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
     EXPECT_EQ(kt::readFile(state), "last_processed_day 20260309\n");
     EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")),
               fu::tgbLine("1001") + fu::tgbLine("1002"));
+}
+
+// A missed night that fails names the follow-ups of its own day that stand
+// without their credit, not those of yesterday.
+TEST(WrapperCatchUp, AFailedMissedNightNamesItsOwnFollowUpsWithoutCredit) {
+    fu::Batch batch;
+    batch.load(fu::twoPeopleNight());
+    batch.run();
+    // 1001's KF credit is lost from the day record.
+    batch.load(
+        "UPDATE $(SCHEMA).Qrv327Tag SET TagTgb = NULL, TagTgs = 0 WHERE TagPnr = '1001' AND "
+        "TagTag = CONVERT(datetime, '20260309', 112)\n");
+    batch.arm({{"ServerTime", "2026-03-12 02:30:00"}, {"FailOn", "SELECT FcdFlg FROM"}});
+    kt::RunResult r = kt::runProgram(
+        {kt::nightlyBinary(), "--day", "20260309", batch.work().file("kelbor.ini"), "XXX", "D"},
+        batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("accounting day 2026-03-09 (a missed night, caught up), 2 day records"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("; without credit: 1001 2026-03-09 KF: booked, its credit is missing"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("; missed night 20260309 failed\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor-nightly.state")));
 }
 
 }  // namespace
