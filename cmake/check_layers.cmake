@@ -1,9 +1,10 @@
 # Keeps the product's layers a fact: reads every quoted #include of frame/,
 # db/ and followup/ and fails, naming file and include, when one points the
 # wrong way. Run as
-#   cmake -DSOURCE_DIR=<checkout> -P check_layers.cmake
+#   cmake -DSOURCE_DIR=<checkout> "-DENTRY_FILES=<files>" -P check_layers.cmake
 # by the build (before the product's libraries compile) and by the
-# LayerIncludes test.
+# LayerIncludes test; the top CMakeLists.txt names the entry files
+# (KELBOR_ENTRY_FILES).
 #
 # The layers, lowest first:
 #   frame/ below   fixed texts, cipher, configuration, log, run context, lock,
@@ -14,11 +15,9 @@
 #   followup/      the rules and their run driver; includes followup/, db/
 #                  and frame/ below. A rule never includes its driver.
 #   entry points   the batch's and the catch-up's main and the start and end
-#                  of a run they share (KELBOR_ENTRY_FILES); they may include
-#                  every layer and nothing below includes them.
+#                  of a run they share (ENTRY_FILES); they may include every
+#                  layer and nothing below includes them.
 cmake_minimum_required(VERSION 3.25)
-
-set(KELBOR_ENTRY_FILES frame/main.cpp frame/catchup_main.cpp frame/night.cpp frame/night.h)
 
 # Why "from" may not include "to", or "" when it may.
 function(layer_violation from to out)
@@ -45,9 +44,10 @@ function(layer_violation from to out)
   set(${out} "${why}" PARENT_SCOPE)
 endfunction()
 
-if(NOT SOURCE_DIR)
-  message(FATAL_ERROR "check_layers.cmake needs -DSOURCE_DIR=<checkout>")
+if(NOT SOURCE_DIR OR NOT ENTRY_FILES)
+  message(FATAL_ERROR "check_layers.cmake needs -DSOURCE_DIR=<checkout> and -DENTRY_FILES=<files>")
 endif()
+set(KELBOR_ENTRY_FILES ${ENTRY_FILES})
 file(GLOB files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/frame/*.cpp ${SOURCE_DIR}/frame/*.h
      ${SOURCE_DIR}/db/*.cpp ${SOURCE_DIR}/db/*.h ${SOURCE_DIR}/followup/*.cpp
      ${SOURCE_DIR}/followup/*.h)

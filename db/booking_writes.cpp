@@ -62,77 +62,53 @@ void stampText(const char* date, const char* time, StampText& out) {
 }
 
 // A booking's person, date and hh:mm:ss time, quoted for the WHERE clauses
-// that find it. A value too long to quote fails the next formatStatement.
+// that find it.
 struct BookingKey {
-    QuotedValue pnr;
-    QuotedValue von;
-    QuotedValue uhr;
+    FixedText<2 * sizeof(BookingRecord::BchPnr) - 1> pnr;
+    FixedText<2 * sizeof(BookingRecord::BchVon) - 1> von;
+    FixedText<2 * TimeText::capacity - 1> uhr;
 };
 
-void quoteBookingKey(const BookingRecord& rec, BookingKey& key) {
+BookingKey bookingKey(const BookingRecord& rec) {
     TimeText time;
     timeText(rec.BchUhr.text, time);
-    sqlQuoted(rec.BchPnr.text, key.pnr);
-    sqlQuoted(rec.BchVon.text, key.von);
-    sqlQuoted(time.text, key.uhr);
+    return {quoted(rec.BchPnr), quoted(rec.BchVon), quoted(time)};
 }
 
 }  // namespace
 
 int updateBookingFunction(const BookingRecord& rec, std::int32_t newCode) {
-    BookingKey key;
-    quoteBookingKey(rec, key);
+    BookingKey key = bookingKey(rec);
     // BchFkt is part of the key: a booking that already carries newCode at
     // the same person, date and time would make the change a duplicate.
-    if (formatStatement(kCountSameKeySql, tableSchema(), key.pnr.text, key.von.text, key.uhr.text,
-                        newCode) != 0)
-        return -1;
     std::int32_t sameKey = 0;
-    int rc = lookupRow(kCountColumn, &sameKey, FetchFailure::Diagnose);
-    if (rc == kFetchDiagnosed) return nativeErrorOrFailure();
+    int rc = lookupRow(Failure::NativeError, kCountColumn, &sameKey, kCountSameKeySql,
+                       tableSchema(), key.pnr.text, key.von.text, key.uhr.text, newCode);
     if (rc != 0) return rc;
     if (sameKey > 0) return kDuplicateKey;
 
     // The time is compared to the second, so the booking's own code keeps
     // the change off another booking of the same second.
-    QuotedValue qFcd;
-    if (formatStatement(kUpdateFunctionSql, tableSchema(), newCode, key.pnr.text, key.von.text,
-                        key.uhr.text, static_cast<long>(rec.BchFkt),
-                        sqlQuoted(rec.BchFcd.text, qFcd)) != 0)
-        return -1;
-    return executeWrite();
+    return executeWrite(kUpdateFunctionSql, tableSchema(), newCode, key.pnr.text, key.von.text,
+                        key.uhr.text, static_cast<long>(rec.BchFkt), quoted(rec.BchFcd).text);
 }
 
 int deleteBooking(const BookingRecord& rec, std::int32_t code) {
-    BookingKey key;
-    quoteBookingKey(rec, key);
-    if (formatStatement(kDeleteSql, tableSchema(), key.pnr.text, key.von.text, key.uhr.text,
-                        code) != 0)
-        return -1;
-    return executeWrite();
+    BookingKey key = bookingKey(rec);
+    return executeWrite(kDeleteSql, tableSchema(), key.pnr.text, key.von.text, key.uhr.text, code);
 }
 
 int insertBooking(const BookingRecord& rec) {
     StampText stamp;
     stampText(rec.BchVon.text, rec.BchUhr.text, stamp);
-    QuotedValue qPnr;
-    QuotedValue qVon;
-    QuotedValue qStamp;
-    QuotedValue qFcd;
-    if (formatStatement(kInsertSql, tableSchema(), sqlQuoted(rec.BchPnr.text, qPnr),
-                        sqlQuoted(rec.BchVon.text, qVon), sqlQuoted(stamp.text, qStamp),
-                        static_cast<long>(rec.BchFkt), sqlQuoted(rec.BchFcd.text, qFcd)) != 0)
-        return -1;
-    return executeWrite(ExecFailure::NativeError);
+    return executeWrite(Failure::NativeError, kInsertSql, tableSchema(), quoted(rec.BchPnr).text,
+                        quoted(rec.BchVon).text, quoted(stamp).text, static_cast<long>(rec.BchFkt),
+                        quoted(rec.BchFcd).text);
 }
 
 int countDailyMessageBookings(const DayRecord& day, std::int32_t& count) {
-    QuotedValue qPnr;
-    QuotedValue qTag;
-    if (formatStatement(kCountDailySql, tableSchema(), sqlQuoted(day.TagPnr.text, qPnr),
-                        sqlQuoted(day.TagTag.text, qTag)) != 0)
-        return -1;
-    return lookupRow(kCountColumn, &count);
+    return lookupRow(kCountColumn, &count, kCountDailySql, tableSchema(), quoted(day.TagPnr).text,
+                     quoted(day.TagTag).text);
 }
 
 int countHourlyMessageBookings(const DayRecord& day, std::int32_t& count) {
@@ -140,11 +116,6 @@ int countHourlyMessageBookings(const DayRecord& day, std::int32_t& count) {
     StampText to;
     stampText(day.TagVon.text, day.TagUhr.text, from);
     stampText(day.TagBis.text, day.TagEnd.text, to);
-    QuotedValue qPnr;
-    QuotedValue qFrom;
-    QuotedValue qTo;
-    if (formatStatement(kCountHourlySql, tableSchema(), sqlQuoted(day.TagPnr.text, qPnr),
-                        sqlQuoted(from.text, qFrom), sqlQuoted(to.text, qTo)) != 0)
-        return -1;
-    return lookupRow(kCountColumn, &count);
+    return lookupRow(kCountColumn, &count, kCountHourlySql, tableSchema(), quoted(day.TagPnr).text,
+                     quoted(from).text, quoted(to).text);
 }

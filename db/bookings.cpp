@@ -68,18 +68,13 @@ static_assert(columnsFit<BookingRecord>(kBookingColumns));
 
 #undef BCH_FIELD
 
-int openDayMessageCursor(SQLHSTMT& cursor, const char* pnr, const char* day) {
-    QuotedValue qPnr;
-    QuotedValue qDay;
-    if (formatStatement(kDayMessageSql, tableSchema(), sqlQuoted(pnr, qPnr),
-                        sqlQuoted(day, qDay)) != 0)
-        return -1;
-    return openCursor(cursor);
+int openDayMessageCursor(SQLHSTMT& cursor, const FixedText<9>& pnr, const FixedText<9>& day) {
+    return openCursor(cursor, kDayMessageSql, tableSchema(), quoted(pnr).text, quoted(day).text);
 }
 
 }  // namespace
 
-int openPrevDayMsgCursor(const char* pnr, const char* day) {
+int openPrevDayMsgCursor(const FixedText<9>& pnr, const FixedText<9>& day) {
     return openDayMessageCursor(prevDayMsgCursor, pnr, day);
 }
 
@@ -91,7 +86,7 @@ int closePrevDayMsgCursor() {
     return closeCursor(prevDayMsgCursor);
 }
 
-int openAccDayMsgCursor(const char* pnr, const char* day) {
+int openAccDayMsgCursor(const FixedText<9>& pnr, const FixedText<9>& day) {
     return openDayMessageCursor(accDayMsgCursor, pnr, day);
 }
 
@@ -103,13 +98,9 @@ int closeAccDayMsgCursor() {
     return closeCursor(accDayMsgCursor);
 }
 
-int openHourlyMsgCursor(const char* pnr, const char* day) {
-    QuotedValue qPnr;
-    QuotedValue qDay;
-    if (formatStatement(kHourlyMessageSql, tableSchema(), tableSchema(), sqlQuoted(pnr, qPnr),
-                        sqlQuoted(day, qDay)) != 0)
-        return -1;
-    return openCursor(hourlyMsgCursor);
+int openHourlyMsgCursor(const FixedText<9>& pnr, const FixedText<9>& day) {
+    return openCursor(hourlyMsgCursor, kHourlyMessageSql, tableSchema(), tableSchema(),
+                      quoted(pnr).text, quoted(day).text);
 }
 
 int fetchHourlyMsgCursor(BookingRecord& rec) {

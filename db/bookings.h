@@ -46,14 +46,14 @@ struct BookingRecord {
 // unchanged. Fetches return 0 with rec filled, SQL_NO_DATA after the last
 // row, -1 when the cursor is closed or the fetch failed (rec untouched).
 // Closes return 0 when closed already, else SQLFreeHandle's result.
-int openPrevDayMsgCursor(const char* pnr, const char* day);
+int openPrevDayMsgCursor(const FixedText<9>& pnr, const FixedText<9>& day);
 int fetchPrevDayMsgCursor(BookingRecord& rec);
 int closePrevDayMsgCursor();
 
-int openAccDayMsgCursor(const char* pnr, const char* day);
+int openAccDayMsgCursor(const FixedText<9>& pnr, const FixedText<9>& day);
 int fetchAccDayMsgCursor(BookingRecord& rec);
 int closeAccDayMsgCursor();
 
-int openHourlyMsgCursor(const char* pnr, const char* day);
+int openHourlyMsgCursor(const FixedText<9>& pnr, const FixedText<9>& day);
 int fetchHourlyMsgCursor(BookingRecord& rec);
 int closeHourlyMsgCursor();

@@ -78,16 +78,10 @@ void setAccountingDay(const char* day) {
 }
 
 int openPrevDayRecordCursor() {
-    int rc = 0;
-    if (givenDay.empty()) {
-        rc = formatStatement(kPrevDaySql, tableSchema(), tableSchema());
-    } else {
-        QuotedValue qDay;
-        rc = formatStatement(kGivenDaySql, tableSchema(), tableSchema(),
-                             sqlQuoted(givenDay.c_str(), qDay));
-    }
-    if (rc != 0) return -1;
-    return openCursor(prevDayCursor);
+    if (givenDay.empty())
+        return openCursor(prevDayCursor, kPrevDaySql, tableSchema(), tableSchema());
+    return openCursor(prevDayCursor, kGivenDaySql, tableSchema(), tableSchema(),
+                      quoted(givenDay).text);
 }
 
 int fetchPrevDayRecord(DayRecord& rec) {
@@ -98,13 +92,9 @@ int closePrevDayRecordCursor() {
     return closeCursor(prevDayCursor);
 }
 
-int openEarlierDayRecordCursor(const char* pnr, const char* day) {
-    QuotedValue qPnr;
-    QuotedValue qDay;
-    if (formatStatement(kEarlierDaySql, tableSchema(), tableSchema(), sqlQuoted(pnr, qPnr),
-                        sqlQuoted(day, qDay)) != 0)
-        return -1;
-    return openCursor(earlierDayCursor);
+int openEarlierDayRecordCursor(const FixedText<9>& pnr, const FixedText<9>& day) {
+    return openCursor(earlierDayCursor, kEarlierDaySql, tableSchema(), tableSchema(),
+                      quoted(pnr).text, quoted(day).text);
 }
 
 int fetchEarlierDayRecord(DayRecord& rec) {
@@ -116,16 +106,8 @@ int closeEarlierDayRecordCursor() {
 }
 
 int updateDayRecord(const DayRecord& rec) {
-    QuotedValue qTgb;
-    QuotedValue qHtv;
-    QuotedValue qHtn;
-    QuotedValue qPnr;
-    QuotedValue qTag;
-    if (formatStatement(kUpdateDaySql, tableSchema(), sqlQuoted(rec.TagTgb.text, qTgb),
-                        static_cast<long>(rec.TagTgs), sqlQuoted(rec.TagHtv.text, qHtv),
-                        static_cast<long>(rec.TagHvs), sqlQuoted(rec.TagHtn.text, qHtn),
-                        static_cast<long>(rec.TagHns), sqlQuoted(rec.TagPnr.text, qPnr),
-                        sqlQuoted(rec.TagTag.text, qTag)) != 0)
-        return -1;
-    return executeWrite();
+    return executeWrite(
+        kUpdateDaySql, tableSchema(), quoted(rec.TagTgb).text, static_cast<long>(rec.TagTgs),
+        quoted(rec.TagHtv).text, static_cast<long>(rec.TagHvs), quoted(rec.TagHtn).text,
+        static_cast<long>(rec.TagHns), quoted(rec.TagPnr).text, quoted(rec.TagTag).text);
 }

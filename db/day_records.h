@@ -40,10 +40,11 @@ int openPrevDayRecordCursor();
 int fetchPrevDayRecord(DayRecord& rec);
 int closePrevDayRecordCursor();
 
-int openEarlierDayRecordCursor(const char* pnr, const char* day);
+int openEarlierDayRecordCursor(const FixedText<9>& pnr, const FixedText<9>& day);
 int fetchEarlierDayRecord(DayRecord& rec);
 int closeEarlierDayRecordCursor();
 
-// Writes the three message slots back. Returns the execution code: 0, 1,
-// SQL_NO_DATA when no day record matched, -1 on failure.
+// Writes the three message slots back. Returns 0 when the record was
+// written (success with information included), SQL_NO_DATA when no day
+// record matched, -1 when the statement failed (diagRecord filled).
 int updateDayRecord(const DayRecord& rec);

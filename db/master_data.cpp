@@ -67,24 +67,17 @@ static_assert(columnsFit<WorkTimeRule>(kWorkTimeRuleColumns));
 
 }  // namespace
 
-int readFollowUpCode(const char* code, FixedText<4>& followUp) {
-    QuotedValue qCode;
-    if (formatStatement(kFollowUpCodeSql, tableSchema(), sqlQuoted(code, qCode)) != 0) return -1;
-    return lookupRow(kFollowUpCodeColumn, &followUp);
+int readFollowUpCode(const FixedText<4>& code, FixedText<4>& followUp) {
+    return lookupRow(kFollowUpCodeColumn, &followUp, kFollowUpCodeSql, tableSchema(),
+                     quoted(code).text);
 }
 
 int readMessageType(MessageType& type) {
-    QuotedValue qNum;
-    if (formatStatement(kMessageTypeSql, tableSchema(), sqlQuoted(type.FcdNum.text, qNum)) != 0)
-        return -1;
-    return lookupRow(kMessageTypeColumns, &type);
+    return lookupRow(kMessageTypeColumns, &type, kMessageTypeSql, tableSchema(),
+                     quoted(type.FcdNum).text);
 }
 
-int readWorkTimeRule(const char* pnr, const char* day, WorkTimeRule& rule) {
-    QuotedValue qPnr;
-    QuotedValue qDay;
-    if (formatStatement(kWorkTimeRuleSql, tableSchema(), tableSchema(), sqlQuoted(pnr, qPnr),
-                        sqlQuoted(day, qDay)) != 0)
-        return -1;
-    return lookupRow(kWorkTimeRuleColumns, &rule);
+int readWorkTimeRule(const FixedText<9>& pnr, const FixedText<9>& day, WorkTimeRule& rule) {
+    return lookupRow(kWorkTimeRuleColumns, &rule, kWorkTimeRuleSql, tableSchema(), tableSchema(),
+                     quoted(pnr).text, quoted(day).text);
 }

@@ -34,10 +34,10 @@ struct WorkTimeRule {
 // fetch's own failure code. On any non-zero result the output is untouched.
 
 // The type's FcdFlg, trimmed (possibly empty), into followUp.
-int readFollowUpCode(const char* code, FixedText<4>& followUp);
+int readFollowUpCode(const FixedText<4>& code, FixedText<4>& followUp);
 
 // Fills every field of type but FcdNum, which names the type to read.
 int readMessageType(MessageType& type);
 
 // The rule assigned to the employee by an assignment dated exactly on day.
-int readWorkTimeRule(const char* pnr, const char* day, WorkTimeRule& rule);
+int readWorkTimeRule(const FixedText<9>& pnr, const FixedText<9>& day, WorkTimeRule& rule);

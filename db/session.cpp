@@ -23,15 +23,13 @@ static_assert(columnsFit<ServerDate>(kServerDateColumns));
 }  // namespace
 
 int requestRowCounts() {
-    if (formatStatement("%s", kRowCountsSql) != 0) return -1;
-    int rc = executeWrite();
+    int rc = executeWrite("%s", kRowCountsSql);
     return rc == SQL_NO_DATA ? 0 : rc;
 }
 
 int readServerDate(FixedText<9>& today) {
-    if (formatStatement("%s", kServerDateSql) != 0) return -1;
     ServerDate date{};
-    int rc = lookupRow(kServerDateColumns, &date);
+    int rc = lookupRow(kServerDateColumns, &date, "%s", kServerDateSql);
     if (rc != 0) return rc;
     today.assign(date.day.c_str());
     return 0;

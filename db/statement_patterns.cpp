@@ -1,7 +1,12 @@
-// The statement patterns: formatting, quoting, and the cursor, lookup and
-// write patterns, the only places in the program that allocate, execute,
-// fetch and free statement handles, so return codes and diagnostics are
-// handled the same way for every statement.
+// The statement patterns: quoting, and the cursor, lookup and write
+// patterns, the only places in the batch that allocate, execute, fetch and
+// free statement handles, so return codes and diagnostics are handled the
+// same way for every statement. (The tools' look at the database,
+// tools/database_look.cpp, runs its own read-only statements.)
+//
+// Owns statementText, the buffer each pattern formats its statement into
+// just before running it; only formatStatement writes it, and nothing
+// outside this file sees it.
 #include "db/statement_patterns.h"
 
 #include <cstdarg>
@@ -11,17 +16,13 @@
 #include "db/connection.h"
 #include "db/conversions.h"
 
-constinit FixedText<kStatementCapacity> statementText{};
-
 namespace {
+
+constinit FixedText<kStatementCapacity> statementText{};
 
 // Passed to every SQLBindCol and never read: NULL and empty are not told
 // apart, a NULL column simply leaves its cleared buffer as it was.
 constinit SQLLEN columnIndicator = -1;
-
-// Set by sqlQuoted when a value did not fit its QuotedValue; the next
-// formatStatement refuses to build its statement and clears it.
-constinit bool quotedValueCut = false;
 
 // Frees a statement handle at scope end unless released, and nulls the
 // variable that held it, so a cursor freed on an error path reads as closed.
@@ -113,39 +114,88 @@ void storeColumns(std::span<const ColumnSpec> columns, ColumnBuffers& buffers, v
     }
 }
 
-}  // namespace
-
-int formatStatement(const char* fmt, ...) {
-    bool cut = quotedValueCut;
-    quotedValueCut = false;
-    va_list ap;
-    va_start(ap, fmt);
+// Formats the statement into statementText. Returns 0, or -1 when the text
+// would be cut; statementText is then empty, so nothing half-built can run.
+int formatStatement(const char* fmt, va_list ap) {
     int n = std::vsnprintf(statementText.text, statementText.capacity, fmt, ap);
-    va_end(ap);
-    if (cut || n < 0 || static_cast<std::size_t>(n) >= statementText.capacity) {
+    if (n < 0 || static_cast<std::size_t>(n) >= statementText.capacity) {
         statementText.clear();
         return -1;
     }
     return 0;
 }
 
-const char* sqlQuoted(const char* value, QuotedValue& out) {
+// The result of a failed call as the caller asked for it; diagRecord holds
+// the call's diagnostics.
+int failureResult(Failure onFailure, SQLRETURN rc) {
+    if (onFailure == Failure::PassCode) return rc;
+    // A driver-made error carries native 0, which must not read as success.
+    return diagRecord.NativeError != 0 ? diagRecord.NativeError : -1;
+}
+
+int lookupFormatted(Failure onFailure, std::span<const ColumnSpec> columns, void* out,
+                    const char* fmt, va_list ap) {
+    if (formatStatement(fmt, ap) != 0) return -1;
+    SQLHSTMT handle = nullptr;
+    if (allocateStatement(handle) != 0) return -1;
+    StatementGuard guard(handle);
+    if (executeStatementText(handle) == SQL_ERROR) return -1;
+    ColumnBuffers buffers;
+    bindColumns(handle, columns, buffers);
+    SQLRETURN rc = SQLFetch(handle);
+    if (SQL_SUCCEEDED(rc)) {
+        storeColumns(columns, buffers, out);
+        // The server has sent the whole result already. Reading past its end
+        // costs nothing, while freeing a result that is still being read makes
+        // the driver cancel it on the server: a round trip for every lookup.
+        // Whatever the rest holds, the lookup's answer is the first row.
+        SQLMoreResults(handle);
+        return 0;
+    }
+    if (onFailure == Failure::PassCode) return rc;
+    readDiagnostics(SQL_HANDLE_STMT, handle, diagRecord);
+    return failureResult(onFailure, rc);
+}
+
+int writeFormatted(Failure onFailure, const char* fmt, va_list ap) {
+    if (formatStatement(fmt, ap) != 0) return -1;
+    SQLHSTMT handle = nullptr;
+    if (allocateStatement(handle) != 0) return -1;
+    StatementGuard guard(handle);
+    SQLRETURN rc = executeStatementText(handle);
+    if (rc == SQL_ERROR) return failureResult(onFailure, rc);
+    if (!SQL_SUCCEEDED(rc)) return rc;
+    // Callers take SQL_NO_DATA as "no row matched", which is how Microsoft's
+    // driver reports a searched UPDATE or DELETE that changed nothing.
+    // FreeTDS says SQL_SUCCESS with a row count of 0 instead; the count
+    // makes both drivers give the same result.
+    SQLLEN rows = -1;
+    if (SQLRowCount(handle, &rows) == SQL_SUCCESS && rows == 0) return SQL_NO_DATA;
+    // An informational message (a trigger's PRINT, say) comes with a write
+    // that has done its work.
+    return 0;
+}
+
+}  // namespace
+
+const char* quoteInto(const char* value, char* out, std::size_t capacity) {
     std::size_t at = 0;
     for (const char* p = value; *p != '\0'; ++p) {
         std::size_t need = *p == '\'' ? 2 : 1;
-        if (at + need >= out.capacity) {
-            out.clear();
-            quotedValueCut = true;
-            return out.text;
-        }
-        out.text[at++] = *p;
-        if (need == 2) out.text[at++] = '\'';
+        if (at + need >= capacity) break;
+        out[at++] = *p;
+        if (need == 2) out[at++] = '\'';
     }
-    out.text[at] = '\0';
-    return out.text;
+    out[at] = '\0';
+    return out;
 }
 
-int openCursor(SQLHSTMT& cursor) {
+int openCursor(SQLHSTMT& cursor, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int formatted = formatStatement(fmt, ap);
+    va_end(ap);
+    if (formatted != 0) return -1;
     if (allocateStatement(cursor) != 0) return -1;
     StatementGuard guard(cursor);
     setIntegerAttribute(cursor, SQL_ATTR_CURSOR_SCROLLABLE, SQL_NONSCROLLABLE);
@@ -178,47 +228,35 @@ int closeCursor(SQLHSTMT& cursor) {
     return rc;
 }
 
-int lookupRow(std::span<const ColumnSpec> columns, void* out, FetchFailure onFailure) {
-    SQLHSTMT handle = nullptr;
-    if (allocateStatement(handle) != 0) return -1;
-    StatementGuard guard(handle);
-    if (executeStatementText(handle) == SQL_ERROR) return -1;
-    ColumnBuffers buffers;
-    bindColumns(handle, columns, buffers);
-    SQLRETURN rc = SQLFetch(handle);
-    if (SQL_SUCCEEDED(rc)) {
-        storeColumns(columns, buffers, out);
-        // The server has sent the whole result already. Reading past its end
-        // costs nothing, while freeing a result that is still being read makes
-        // the driver cancel it on the server: a round trip for every lookup.
-        // Whatever the rest holds, the lookup's answer is the first row.
-        SQLMoreResults(handle);
-        return 0;
-    }
-    if (onFailure == FetchFailure::PassCode) return rc;
-    readDiagnostics(SQL_HANDLE_STMT, handle, diagRecord);
-    return kFetchDiagnosed;
+int lookupRow(std::span<const ColumnSpec> columns, void* out, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int rc = lookupFormatted(Failure::PassCode, columns, out, fmt, ap);
+    va_end(ap);
+    return rc;
 }
 
-int nativeErrorOrFailure() {
-    // A driver-made error carries native 0, which must not read as success.
-    return diagRecord.NativeError != 0 ? diagRecord.NativeError : -1;
+int lookupRow(Failure onFailure, std::span<const ColumnSpec> columns, void* out, const char* fmt,
+              ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int rc = lookupFormatted(onFailure, columns, out, fmt, ap);
+    va_end(ap);
+    return rc;
 }
 
-int executeWrite(ExecFailure onFailure) {
-    SQLHSTMT handle = nullptr;
-    if (allocateStatement(handle) != 0) return -1;
-    StatementGuard guard(handle);
-    SQLRETURN rc = executeStatementText(handle);
-    if (rc == SQL_ERROR && onFailure == ExecFailure::NativeError) return nativeErrorOrFailure();
-    if (!SQL_SUCCEEDED(rc)) return rc;
-    // Callers take SQL_NO_DATA as "no row matched", which is how Microsoft's
-    // driver reports a searched UPDATE or DELETE that changed nothing.
-    // FreeTDS says SQL_SUCCESS with a row count of 0 instead; the count
-    // makes both drivers give the same result.
-    SQLLEN rows = -1;
-    if (SQLRowCount(handle, &rows) == SQL_SUCCESS && rows == 0) return SQL_NO_DATA;
-    // An informational message (a trigger's PRINT, say) comes with a write
-    // that has done its work.
-    return 0;
+int executeWrite(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int rc = writeFormatted(Failure::PassCode, fmt, ap);
+    va_end(ap);
+    return rc;
+}
+
+int executeWrite(Failure onFailure, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int rc = writeFormatted(onFailure, fmt, ap);
+    va_end(ap);
+    return rc;
 }

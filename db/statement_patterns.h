@@ -1,14 +1,16 @@
 // The statement header: the three execution patterns every statement of
-// db/ runs through, and the helpers that build their SQL text. Private to
-// db/: the table modules (day_records, bookings, booking_writes,
-// master_data) include it; nothing outside db/ should.
+// db/ runs through. Private to db/: the table modules (day_records,
+// bookings, booking_writes, master_data, session) include it; nothing
+// outside db/ may (the build's layer check says so).
 //
-// Owns statementText, the one buffer every SQL text is formatted into just
-// before it runs; only formatStatement writes it. A table module formats
-// its SQL into statementText with formatStatement, then calls one pattern,
-// which executes statementText as it stands. Result columns are
-// described by a ColumnSpec table; the patterns bind, fetch and copy from it,
-// so every cursor or lookup over the same columns shares one code path.
+// A statement is one call: the pattern takes the SQL format and its
+// arguments (checked by the compiler like printf's), formats them into a
+// buffer private to the pattern module and runs the result; a text that
+// would not fit the buffer runs nothing and fails as -1. Text values go in
+// as quoted(field), whose room follows from the field's type, so no value
+// is ever cut. Result columns are described by a ColumnSpec table; the
+// patterns bind, fetch and copy from it, so every cursor or lookup over the
+// same columns shares one code path.
 #pragma once
 
 #include <sql.h>
@@ -25,26 +27,26 @@
 // 900 characters) with a full schema name and every quoted value doubled.
 constexpr std::size_t kStatementCapacity = 4096;
 
-extern FixedText<kStatementCapacity> statementText;
-
-// Formats the SQL text into statementText. Returns 0, or -1 when the text
-// would be cut or a value given to sqlQuoted did not fit; statementText is
-// then empty, so nothing half-built can run.
-__attribute__((format(printf, 1, 2))) int formatStatement(const char* fmt, ...);
-
 // The schema that qualifies every table name of every statement.
 inline const char* tableSchema() {
     return runContext.schemaName.text;
 }
 
-// A text value ready to stand between single quotes.
-using QuotedValue = FixedText<128>;
+// Copies value into out (room for capacity bytes) with every apostrophe
+// doubled, stopping at whole characters before out is full. Returns out.
+const char* quoteInto(const char* value, char* out, std::size_t capacity);
 
-// Copies value into out with every apostrophe doubled, so the value cannot
-// end its literal early, and returns out's text for use as a %s argument.
-// When the doubled value does not fit, out is emptied and the next
-// formatStatement fails.
-const char* sqlQuoted(const char* value, QuotedValue& out);
+// The text of a FixedText<N> ready to stand between single quotes: every
+// apostrophe doubled. N-1 apostrophes double into 2N-2 characters, so the
+// quoted form of any value of the field fits and none is cut. Pass
+// quoted(field).text as a %s argument; the temporary lives to the end of
+// the call.
+template <std::size_t N>
+FixedText<2 * N - 1> quoted(const FixedText<N>& value) {
+    FixedText<2 * N - 1> out{};
+    quoteInto(value.text, out.text, out.capacity);
+    return out;
+}
 
 // How a fetched column reaches its record field.
 enum class ColumnForm : std::uint8_t {
@@ -90,11 +92,12 @@ consteval bool columnsFit(const ColumnSpec (&columns)[N]) {
     return true;
 }
 
-// Cursor open: allocates cursor, sets the two cursor attributes and executes
-// statementText. Returns 0 (SQL_SUCCESS_WITH_INFO included); -1 when the
-// allocation failed, or when the execution failed (diagRecord filled,
-// cursor freed and null); any other code unchanged with the cursor open.
-int openCursor(SQLHSTMT& cursor);
+// Cursor open: formats the statement, allocates cursor, sets the two
+// cursor attributes and executes. Returns 0 (SQL_SUCCESS_WITH_INFO
+// included); -1 when the text did not fit or the allocation failed, or when
+// the execution failed (diagRecord filled, cursor freed and null); any
+// other code unchanged with the cursor open.
+__attribute__((format(printf, 2, 3))) int openCursor(SQLHSTMT& cursor, const char* fmt, ...);
 
 // Cursor fetch-next into record. Returns 0 with record filled; -1 when the
 // cursor is closed or the fetch failed (diagRecord filled, cursor freed and
@@ -106,35 +109,33 @@ int fetchCursor(SQLHSTMT& cursor, std::span<const ColumnSpec> columns, void* rec
 // SQLFreeHandle's result; the cursor is null afterwards.
 int closeCursor(SQLHSTMT& cursor);
 
-// What a single-row lookup returns after a failed fetch.
-enum class FetchFailure : std::uint8_t {
-    PassCode,  // the fetch's own code, no diagnostics
-    Diagnose,  // diagnostics read, kFetchDiagnosed returned
-};
-constexpr int kFetchDiagnosed = -1000;
-
-// Single-row lookup of statementText on a local handle, no attributes.
-// Returns 0 with out filled from the first row; -1 when allocation or
-// execution failed (diagRecord filled after an execution); otherwise as
-// onFailure says (SQL_NO_DATA when no row matched). out is untouched on any
-// non-zero result.
-int lookupRow(std::span<const ColumnSpec> columns, void* out,
-              FetchFailure onFailure = FetchFailure::PassCode);
-
-// What a write statement returns when its execution fails.
-enum class ExecFailure : std::uint8_t {
-    PassCode,     // SQL_ERROR (-1)
-    NativeError,  // the native error number of the diagnostics, -1 if none
+// How a lookup reports a fetch that brings no row, and a write a failed
+// execution: ODBC's own code, or the server's native error number from the
+// diagnostics (-1 when they carry none, since 0 would read as success).
+enum class Failure : std::uint8_t {
+    PassCode,
+    NativeError,
 };
 
-// The native error number in diagRecord after a failed call, or -1 when the
-// diagnostics carry none (0 would read as success to every caller).
-int nativeErrorOrFailure();
+// Single-row lookup on a local handle, no attributes: formats and executes
+// the statement, reads the first row into out. Returns 0 with out filled;
+// -1 when the text did not fit, the allocation or the execution failed
+// (diagRecord filled after an execution); otherwise the fetch's code
+// (SQL_NO_DATA when no row matched), or with Failure::NativeError the
+// native error of the fetch's diagnostics. out is untouched on any non-zero
+// result.
+__attribute__((format(printf, 3, 4))) int lookupRow(std::span<const ColumnSpec> columns, void* out,
+                                                    const char* fmt, ...);
+__attribute__((format(printf, 4, 5))) int lookupRow(Failure onFailure,
+                                                    std::span<const ColumnSpec> columns, void* out,
+                                                    const char* fmt, ...);
 
-// Write statement: executes statementText on a local handle, no attributes.
-// Returns -1 when the allocation failed; 0 when the statement did its work
-// (SQL_SUCCESS_WITH_INFO included); SQL_NO_DATA when an UPDATE or DELETE
-// matched nothing, also from a driver that reports that as success with row
-// count 0; after a failed execution diagRecord is filled and the result is as
-// onFailure says.
-int executeWrite(ExecFailure onFailure = ExecFailure::PassCode);
+// Write statement on a local handle, no attributes: formats and executes.
+// Returns -1 when the text did not fit or the allocation failed; 0 when the
+// statement did its work (SQL_SUCCESS_WITH_INFO included); SQL_NO_DATA when
+// an UPDATE or DELETE matched nothing, also from a driver that reports that
+// as success with row count 0; after a failed execution diagRecord is
+// filled and the result is SQL_ERROR (-1), or with Failure::NativeError the
+// native error.
+__attribute__((format(printf, 1, 2))) int executeWrite(const char* fmt, ...);
+__attribute__((format(printf, 2, 3))) int executeWrite(Failure onFailure, const char* fmt, ...);

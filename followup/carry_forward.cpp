@@ -25,7 +25,7 @@ int carryBookingForward(DayRecord& accDay, BookingRecord& booking, StepTrace tra
     // carry. Any other failure (a deadlock, a lost link) is logged, so the
     // night does not read clean while a follow-up went missing; the booking
     // is passed over all the same, and a re-run carries it.
-    int rc = readFollowUpCode(booking.BchFcd.c_str(), followUp.FcdNum);
+    int rc = readFollowUpCode(booking.BchFcd, followUp.FcdNum);
     if (rc != 0 && rc != SQL_NO_DATA) {
         logEntry(kFollowUpCodeReadFailed, "RC:%d Pnr:%s Fcd:%s\n", rc, accDay.TagPnr.c_str(),
                  booking.BchFcd.c_str());

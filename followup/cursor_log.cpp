@@ -5,9 +5,8 @@
 
 #include "frame/log.h"
 
-int logFailedOpen(int rc, const char* fixedText, const char* pnr, const char* day) {
+void logFailedOpen(int rc, const char* fixedText, const char* pnr, const char* day) {
     if (rc != 0) logEntry(fixedText, kDayDetail, rc, pnr, day);
-    return rc;
 }
 
 void logFailedRead(int rc, const char* fixedText, const char* pnr, const char* day) {

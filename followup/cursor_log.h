@@ -6,8 +6,8 @@
 inline constexpr char kDayDetail[] = "RC:%d Pnr:%s Tag:%s\n";
 
 // Logs fixedText with the detail when the cursor open returned a non-zero
-// rc. Returns rc.
-int logFailedOpen(int rc, const char* fixedText, const char* pnr, const char* day);
+// rc.
+void logFailedOpen(int rc, const char* fixedText, const char* pnr, const char* day);
 
 // Logs fixedText with the detail when a fetch ended the walk with anything
 // but SQL_NO_DATA (the end of the rows).

@@ -24,7 +24,8 @@ int carryDailyMessages(DayRecord& accDay, const DayRecord& lastDay) {
 
     // A failed open is only logged: the first fetch then fails as well and
     // ends the walk with its own entry.
-    logFailedOpen(openPrevDayMsgCursor(pnr, day), kCursorOpenFailed, pnr, day);
+    logFailedOpen(openPrevDayMsgCursor(lastDay.TagPnr, lastDay.TagTag), kCursorOpenFailed, pnr,
+                  day);
 
     BookingRecord booking{};
     int rc = 0;

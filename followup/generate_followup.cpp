@@ -106,7 +106,7 @@ int generateFollowUp(DayRecord& accDay, BookingRecord& booking, const MessageTyp
              booking.BchFcd.c_str());
 
     WorkTimeRule rule{};
-    rc = readWorkTimeRule(accDay.TagPnr.c_str(), accDay.TagTag.c_str(), rule);
+    rc = readWorkTimeRule(accDay.TagPnr, accDay.TagTag, rule);
     if (rc != 0) {
         logEntry(kRuleReadFailed, "RC:%d Pnr:%s Tag:%s\n", rc, accDay.TagPnr.c_str(),
                  accDay.TagTag.c_str());

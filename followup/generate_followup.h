@@ -14,8 +14,8 @@
 #include "db/master_data.h"
 
 // True when the follow-up type demands a target time (FcdSol 1) and the day
-// has none (TagSol 0 or less): such a follow-up is neither reconciled nor
-// generated.
+// has none (TagSol 0 or less): such a follow-up is not generated, and its
+// reconciliation, which still runs and logs, cancels no booking for it.
 bool targetTimeRefuses(const MessageType& followUp, const DayRecord& day);
 
 // The time value a follow-up of this type credits, chosen by FcdZwt from the

@@ -28,7 +28,7 @@ int carryNewestBooking(DayRecord& accDay, const DayRecord& lastDay, BookingRecor
     const char* pnr = lastDay.TagPnr.c_str();
     const char* day = lastDay.TagTag.c_str();
 
-    logFailedOpen(openHourlyMsgCursor(pnr, day), kCursorOpenFailed, pnr, day);
+    logFailedOpen(openHourlyMsgCursor(lastDay.TagPnr, lastDay.TagTag), kCursorOpenFailed, pnr, day);
 
     int rc = fetchHourlyMsgCursor(booking);
     if (rc != 0) {

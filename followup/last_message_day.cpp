@@ -107,13 +107,13 @@ DayMessageVerdict judgeDayMessages(bool hasFollowUp, bool dayPassedOver, std::in
     return DayMessageVerdict::kTryHourlyOnce;
 }
 
-int findLastMessageDay(const char* pnr, const char* day, DayRecord& lastDay) {
+int findLastMessageDay(const FixedText<9>& pnr, const FixedText<9>& day, DayRecord& lastDay) {
     int result = 0;
     int rc = openEarlierDayRecordCursor(pnr, day);
     if (failed(rc)) {
-        logEntry(kSearchFailed, kDayDetail, rc, pnr, day);
+        logEntry(kSearchFailed, kDayDetail, rc, pnr.c_str(), day.c_str());
     } else {
-        result = searchEarlierDays(pnr, day, lastDay);
+        result = searchEarlierDays(pnr.c_str(), day.c_str(), lastDay);
     }
     closeEarlierDayRecordCursor();
     return result;

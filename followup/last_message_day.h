@@ -23,4 +23,4 @@ DayMessageVerdict judgeDayMessages(bool hasFollowUp, bool dayPassedOver, std::in
 // earlier day, a day with day messages without follow-up). A statement
 // that fails (the cursor, a count, the message-type lookup) ends the search
 // with 0 and is logged once against pnr and day.
-int findLastMessageDay(const char* pnr, const char* day, DayRecord& lastDay);
+int findLastMessageDay(const FixedText<9>& pnr, const FixedText<9>& day, DayRecord& lastDay);

@@ -68,7 +68,7 @@ int reconcileAccountingDay(const DayRecord& accDay, const MessageType& followUp)
     const char* pnr = accDay.TagPnr.c_str();
     const char* day = accDay.TagTag.c_str();
 
-    logFailedOpen(openAccDayMsgCursor(pnr, day), kCursorOpenFailed, pnr, day);
+    logFailedOpen(openAccDayMsgCursor(accDay.TagPnr, accDay.TagTag), kCursorOpenFailed, pnr, day);
 
     BookingRecord booking{};
     int rc = 0;

@@ -89,7 +89,7 @@ int processDayRecord(DayRecord& accDay) {
     consoleLine("aktueller Tagsatz!!!\n");
     dumpDayRecord(accDay);
 
-    if (findLastMessageDay(accDay.TagPnr.c_str(), accDay.TagTag.c_str(), lastDay) == 0) return 0;
+    if (findLastMessageDay(accDay.TagPnr, accDay.TagTag, lastDay) == 0) return 0;
 
     consoleLine("Tag mit letzter Meldung gefungen! Pnr: %s Datum: %s!\n", lastDay.TagPnr.c_str(),
                 lastDay.TagTag.c_str());

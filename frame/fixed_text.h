@@ -5,8 +5,8 @@
 // Code writes one through assign/clear/assignFormat, each bounded by N, so
 // no value from the database or a file can run past the field. The few
 // writers that fill `text` directly bound themselves by the size: ODBC
-// calls handed `text` with sizeof, the fetch's column copy, sqlQuoted,
-// formatStatement's vsnprintf into statementText, the date and time
+// calls handed `text` with sizeof, the fetch's column copy, quoteInto,
+// the statement patterns' vsnprintf into their buffer, the date and time
 // conversions (fromDbText, toDbText) and the in-place upper-casing of the
 // schema name. The type is trivially
 // copyable and exactly N bytes, so ODBC can bind into `text` with sizeof.

@@ -1,8 +1,12 @@
 // The process-wide run settings.
 //
-// RunContext is written only by the entry point while it starts up (flags
-// from the parameters and the environment, the log file, the schema name);
-// from the moment the run driver is called every module only reads it.
+// RunContext is written while a program starts up: by the run's start that
+// the batch and the catch-up share (flags from the parameters and the
+// environment, the schema name), by the log module as it opens and closes
+// the log file, and by kelbor-config check and kelbor-nightly, which set
+// the schema name before their own statements. From the moment the run
+// driver (or a tool's first statement) is called every module only reads
+// it.
 #pragma once
 
 #include <cstdint>

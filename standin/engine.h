@@ -1,8 +1,8 @@
 // The stand-in's T-SQL engine: runs the statements of the batch (and of
 // isql sessions) with SQL Server's semantics on a SQLite database.
 //
-// This header is the whole contract between the engine and any front (the
-// ODBC driver today). The engine knows nothing about ODBC handles, fault
+// This header is the whole contract between the engine and its fronts (the
+// ODBC driver and the TDS server). The engine knows nothing about ODBC handles, fault
 // injection or tracing; the front knows nothing about SQL.
 #pragma once
 

@@ -103,7 +103,7 @@ INSERT INTO $(SCHEMA).Qrv320Tgb VALUES ('1001', '20090918', 1, 480)
 INSERT INTO $(SCHEMA).Qrv327Tag VALUES ('1002', '20090915', '20090915', '20090915 12:00:00', '20090915', '20090915 12:00:00', 'U', 0, NULL, 0, NULL, 0)
 INSERT INTO $(SCHEMA).Qrv320Tgb VALUES ('1002', '20090915', 1, 480)
 )");
-    ASSERT_EQ(openEarlierDayRecordCursor("1001", "20090917"), 0);
+    ASSERT_EQ(openEarlierDayRecordCursor({"1001"}, {"20090917"}), 0);
     std::vector<std::string> days;
     DayRecord rec{};
     int rc;

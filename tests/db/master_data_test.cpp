@@ -25,16 +25,16 @@ INSERT INTO $(SCHEMA).Qrv131Fcd VALUES ('BL', 'Blanks', 1, 0, 0, 0, 0, 0, 0, '  
 TEST_F(MasterDataTest, ReadFollowUpCodeTrimsAndKeepsOutputOnNoRow) {
     FixedText<4> out{};
     out.assign("old");
-    EXPECT_EQ(readFollowUpCode("NO", out), SQL_NO_DATA);
+    EXPECT_EQ(readFollowUpCode({"NO"}, out), SQL_NO_DATA);
     EXPECT_STREQ(out.text, "old");
 
-    EXPECT_EQ(readFollowUpCode("U", out), 0);
+    EXPECT_EQ(readFollowUpCode({"U"}, out), 0);
     EXPECT_STREQ(out.text, "UF");  // char(3) 'UF ' loses its blank
-    EXPECT_EQ(readFollowUpCode("UF", out), 0);
+    EXPECT_EQ(readFollowUpCode({"UF"}, out), 0);
     EXPECT_STREQ(out.text, "");  // NULL
-    EXPECT_EQ(readFollowUpCode("BL", out), 0);
+    EXPECT_EQ(readFollowUpCode({"BL"}, out), 0);
     EXPECT_STREQ(out.text, "");
-    EXPECT_EQ(readFollowUpCode("O'K", out), 0);
+    EXPECT_EQ(readFollowUpCode({"O'K"}, out), 0);
     EXPECT_STREQ(out.text, "X");
 }
 
@@ -87,7 +87,7 @@ CREATE TABLE $(SCHEMA).Qrv131Fcd (FcdNum varchar(10) NOT NULL, FcdBez varchar(40
 INSERT INTO $(SCHEMA).Qrv131Fcd VALUES ('U', 'Urlaub', 1, 2, 480, 1, 5, 1, 24, 'ABCDEFG')
 )");
     FixedText<4> out{};
-    EXPECT_EQ(readFollowUpCode("U", out), 0);
+    EXPECT_EQ(readFollowUpCode({"U"}, out), 0);
     EXPECT_STREQ(out.text, "ABC");
     MessageType type{};
     type.FcdNum.assign("U");
@@ -99,7 +99,7 @@ TEST_F(DbTest, FailedLookupFillsDiagnosticsAndKeepsOutput) {
     injectFault({{"FailOn", "SELECT FcdFlg"}, {"FailNative", "4060"}});
     FixedText<4> out{};
     out.assign("old");
-    EXPECT_EQ(readFollowUpCode("U", out), -1);
+    EXPECT_EQ(readFollowUpCode({"U"}, out), -1);
     EXPECT_EQ(diagRecord.NativeError, 4060);
     EXPECT_STREQ(out.text, "old");
 }
@@ -122,7 +122,7 @@ INSERT INTO $(SCHEMA).Qrv329Ztg VALUES ('1007', '20090917', 'A1', 4)
 INSERT INTO $(SCHEMA).Qrv329Ztg VALUES ('O''R', '20090917', 'OPEN', 0)
 )");
     WorkTimeRule rule{};
-    EXPECT_EQ(readWorkTimeRule("1001", "20090917", rule), 0);
+    EXPECT_EQ(readWorkTimeRule({"1001"}, {"20090917"}, rule), 0);
     EXPECT_STREQ(rule.AzvNum.text, "A1");
     EXPECT_STREQ(rule.ZtgVon.text, "20090917");
     EXPECT_EQ(rule.AzvSol, 480);
@@ -133,16 +133,16 @@ INSERT INTO $(SCHEMA).Qrv329Ztg VALUES ('O''R', '20090917', 'OPEN', 0)
     EXPECT_EQ(rule.AzvHtv, 15);
 
     rule = WorkTimeRule{};
-    EXPECT_EQ(readWorkTimeRule("1002", "20090917", rule), 0);  // open-ended rule
+    EXPECT_EQ(readWorkTimeRule({"1002"}, {"20090917"}, rule), 0);  // open-ended rule
     EXPECT_STREQ(rule.AzvNum.text, "OPEN");
     EXPECT_EQ(rule.AzvSol, 400);
     rule = WorkTimeRule{};
-    EXPECT_EQ(readWorkTimeRule("O'R", "20090917", rule), 0);
+    EXPECT_EQ(readWorkTimeRule({"O'R"}, {"20090917"}, rule), 0);
     EXPECT_EQ(rule.AzvSol, 400);
 
     struct Miss {
-        const char* pnr;
-        const char* day;
+        FixedText<9> pnr;
+        FixedText<9> day;
         const char* why;
     };
     const Miss misses[] = {

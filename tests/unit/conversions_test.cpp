@@ -104,39 +104,28 @@ TEST(TrimTrailingBlanks, RemovesBlanksTabsAndLineFeedsOnly) {
     }
 }
 
-TEST(SqlQuoted, DoublesEveryApostrophe) {
-    QuotedValue q;
-    EXPECT_STREQ(sqlQuoted("1001", q), "1001");
-    EXPECT_STREQ(sqlQuoted("O'Neil", q), "O''Neil");
-    EXPECT_STREQ(sqlQuoted("'", q), "''");
-    EXPECT_STREQ(sqlQuoted("''x'", q), "''''x''");
-    EXPECT_STREQ(sqlQuoted("", q), "");
-    ASSERT_EQ(formatStatement("WHERE a = '%s'", sqlQuoted("a' OR '1'='1", q)), 0);
-    EXPECT_STREQ(statementText.text, "WHERE a = 'a'' OR ''1''=''1'");
-}
-
-TEST(SqlQuoted, ValueThatCannotFitFailsTheNextStatement) {
-    QuotedValue q;
-    // 127 characters fit exactly; 64 apostrophes double to 128 and do not.
-    std::string fits(q.capacity - 1, 'a');
-    EXPECT_EQ(sqlQuoted(fits.c_str(), q), fits);
-    std::string apostrophes(64, '\'');
-    EXPECT_STREQ(sqlQuoted(apostrophes.c_str(), q), "");
-    EXPECT_EQ(formatStatement("SELECT '%s'", q.text), -1);
-    EXPECT_STREQ(statementText.text, "");
-    // The failure is used up by that statement; the next one builds.
-    EXPECT_EQ(formatStatement("SELECT %d", 1), 0);
-    EXPECT_STREQ(statementText.text, "SELECT 1");
-}
-
-TEST(FormatStatement, FailsClosedWhenTheTextWouldBeCut) {
-    std::string exact(kStatementCapacity - 1 - std::strlen("SELECT "), 'x');
-    ASSERT_EQ(formatStatement("SELECT %s", exact.c_str()), 0);
-    EXPECT_EQ(std::strlen(statementText.text), kStatementCapacity - 1);
-
-    std::string over = exact + "y";
-    EXPECT_EQ(formatStatement("SELECT %s", over.c_str()), -1);
-    EXPECT_STREQ(statementText.text, "");
+TEST(Quoted, DoublesEveryApostropheAndNeverCutsAValueOfItsField) {
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"1001", "1001"},
+        {"O'Neil", "O''Neil"},
+        {"'", "''"},
+        {"''x'", "''''x''"},
+        {"", ""},
+        {"a' OR '1'='1", "a'' OR ''1''=''1"},
+        // A field full of apostrophes: 12 double to 24 in FixedText<25>.
+        {"''''''''''''", "''''''''''''''''''''''''"},
+    };
+    for (const Case& c : cases) {
+        FixedText<13> value{};
+        value.assign(c.in);
+        auto q = quoted(value);
+        static_assert(sizeof q == 25);
+        EXPECT_STREQ(q.text, c.out) << c.in;
+    }
 }
 
 }  // namespace
