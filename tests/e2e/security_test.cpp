@@ -301,6 +301,11 @@ std::string coreFiles(const std::string& dir) {
 // while a dumpable process aborted the same way does.
 TEST(Security, AbortedRunLeavesNoCoreFile) {
     if (!kt::onFreeTds()) GTEST_SKIP() << "runs once, through FreeTDS";
+    // Cores handed to a collector program (systemd-coredump, apport) would
+    // land in the machine's crash store, not here; BatchAndToolAreNotDumpable
+    // asks the kernel for the flag itself on such machines.
+    if (kt::readFile("/proc/sys/kernel/core_pattern").rfind('|', 0) == 0)
+        GTEST_SKIP() << "core files go to a collector program";
     kt::TempDir dir;
     // The control: a dumpable process holding the password in its
     // environment dumps core when aborted, so cores are written here.
