@@ -149,12 +149,20 @@ __attribute__((destructor)) static void scanForPassword(void) {
     if (maps == NULL) return;
     char line[8192];
     int scanned = 0;
+    unsigned long exeEnd = 0;
     while (fgets(line, sizeof line, maps) != NULL) {
         unsigned long from, to;
         char perms[8];
         if (sscanf(line, "%lx-%lx %7s", &from, &to, perms) != 3) continue;
+        /* The bss runs on past the file's last page as an anonymous
+           mapping right after it (a large bss, as under the sanitizers):
+           that belongs to the batch too. */
+        int ours = strstr(line, exe) != NULL;
+        int bssTail = !ours && from == exeEnd && strchr(line, '/') == NULL &&
+                      strchr(line, '[') == NULL;
+        if (ours) exeEnd = to;
         if (perms[0] != 'r' || perms[1] != 'w') continue;
-        if (strstr(line, exe) == NULL) continue;
+        if (!ours && !bssTail) continue;
         ++scanned;
         size_t len = strlen(needle);
         for (const char* p = (const char*)from; p + len <= (const char*)to; ++p) {
