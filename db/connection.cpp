@@ -28,13 +28,10 @@ namespace {
 
 SQLHENV envHandle = nullptr;
 
-// The driver manager is handed at most 23 characters of each login value.
-constexpr std::size_t kLoginWidth = 23;
-
 struct LoginFields {
-    FixedText<24> dataSource;
-    FixedText<24> password;
-    FixedText<24> loginName;
+    FixedText<kLoginWidth + 1> dataSource;
+    FixedText<kLoginWidth + 1> password;
+    FixedText<kLoginWidth + 1> loginName;
 };
 
 void releaseHandles() {

@@ -9,6 +9,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "frame/fixed_text.h"
@@ -18,6 +19,10 @@ struct DiagRecord {
     FixedText<1000> Message;
     std::int32_t NativeError;
 };
+
+// The driver manager is handed at most this many characters of each login
+// value.
+constexpr std::size_t kLoginWidth = 23;
 
 extern SQLHDBC connHandle;
 extern DiagRecord diagRecord;

@@ -39,6 +39,12 @@ void decryptBlock(const BlowfishState& state, std::uint32_t& left, std::uint32_t
 // character is decoded all the same and gives other bytes. Always returns 1.
 int decipherHexText(const char* hexText, char* out, const char* key);
 
+// The size of the out buffer decipherHexText needs for hexLength hex
+// characters: 8 bytes for every started group of 16, and the terminator.
+constexpr std::size_t decipheredSize(std::size_t hexLength) {
+    return (hexLength + 15) / 16 * 8 + 1;
+}
+
 // Number of hex characters encipherText writes for a text of length
 // characters (without the terminator).
 std::size_t encipheredHexLength(std::size_t length);

@@ -1,7 +1,6 @@
 // The configuration file reader: scans the file anew for every request.
 //
-// Owns configEntry; only readConfigValue (through parseConfigPair) and
-// wipeConfigEntry write it. The file is read only
+// Owns configEntry; only readConfigValue and wipeConfigEntry write it. The file is read only
 // when it is a regular file, so a FIFO or a device given as the path can
 // neither hang the batch nor feed it without end. Each line is kept to its
 // limit (header lines 199 bytes, data lines 399, the line feed included);
@@ -27,8 +26,7 @@ namespace {
 
 constexpr std::size_t kNumberWidth = 11;
 constexpr std::size_t kHexLimit = decltype(ConfigEntry::value)::capacity - 1;
-// Eight bytes for every started group of 16 hex characters, and the terminator.
-constexpr std::size_t kPlainSize = (kHexLimit + 15) / 16 * 8 + 1;
+constexpr std::size_t kPlainSize = decipheredSize(kHexLimit);
 
 template <std::size_t N>
 void assignPart(FixedText<N>& field, const char* begin, const char* end) {
@@ -54,10 +52,6 @@ const char* namedField(const char* line, std::size_t length, FixedText<201>& fie
     assignPart(field, start, second == start ? end : second);
     return second;
 }
-
-// The longest lines read, line feed included.
-constexpr std::size_t kHeaderLimit = 199;
-constexpr std::size_t kDataLimit = 399;
 
 // One line as read: at most its limit of bytes, terminated.
 template <std::size_t Limit>
@@ -110,6 +104,13 @@ bool isSelected(const ConfigEntry& entry, const char* section, const char* key, 
            entry.number == number;
 }
 
+// The request readConfigValue walks the file for.
+struct ConfigRequest {
+    const char* section;
+    const char* key;
+    int number;
+};
+
 void decipherValue(ConfigEntry& entry) {
     char plain[kPlainSize];
     decipherHexText(entry.value.text, plain, kConfigKey);
@@ -146,27 +147,52 @@ void wipeConfigEntry() {
     wipeMemory(&configEntry, sizeof configEntry);
 }
 
-const char* readConfigValue(const char* section, const char* key, int number, const char* path) {
-    configEntry = ConfigEntry{};
+int walkConfigPairs(const char* path, ConfigPairVisit visit, void* context) {
     std::FILE* file = openConfigFile(path);
-    if (file == nullptr) return configEntry.value.text;
-    ConfigLine<kHeaderLimit> header{};
-    ConfigLine<kDataLimit> data{};
-    for (;;) {
+    if (file == nullptr) return -1;
+    ConfigLine<kConfigHeaderLimit> header{};
+    ConfigLine<kConfigDataLimit> data{};
+    ConfigEntry entry{};
+    for (int headerLine = 1;; headerLine += 2) {
         int headerRc = readLine(file, header);
         int dataRc = readLine(file, data);
         if (headerRc != 0 || dataRc != 0) break;
-        if (header.tooLong || data.tooLong) continue;
-        int rc = parseConfigPair(header.text, header.length, data.text, data.length, configEntry);
-        if (rc == 1 && isSelected(configEntry, section, key, number)) {
-            decipherValue(configEntry);
-            break;
+        PairVerdict verdict = PairVerdict::kUsable;
+        entry = ConfigEntry{};
+        if (header.tooLong) {
+            verdict = PairVerdict::kHeaderTooLong;
+        } else if (data.tooLong) {
+            verdict = PairVerdict::kDataTooLong;
+        } else if (parseConfigPair(header.text, header.length, data.text, data.length, entry) ==
+                   0) {
+            verdict = PairVerdict::kNoEntry;
         }
-        configEntry = ConfigEntry{};
+        if (!visit(entry, verdict, headerLine, context)) break;
     }
     // The lines are as good as plain text (the key is built in).
     wipeMemory(&header, sizeof header);
     wipeMemory(&data, sizeof data);
+    wipeMemory(&entry, sizeof entry);
     std::fclose(file);
+    return 0;
+}
+
+namespace {
+
+bool selectRequested(const ConfigEntry& entry, PairVerdict verdict, int, void* context) {
+    const ConfigRequest& request = *static_cast<const ConfigRequest*>(context);
+    if (verdict != PairVerdict::kUsable) return true;
+    if (!isSelected(entry, request.section, request.key, request.number)) return true;
+    configEntry = entry;
+    decipherValue(configEntry);
+    return false;
+}
+
+}  // namespace
+
+const char* readConfigValue(const char* section, const char* key, int number, const char* path) {
+    configEntry = ConfigEntry{};
+    ConfigRequest request{section, key, number};
+    walkConfigPairs(path, selectRequested, &request);
     return configEntry.value.text;
 }

@@ -36,10 +36,10 @@ constexpr char kMasked[] = "***";
 // The login as read from the configuration file; each value is cut at its
 // width.
 struct Login {
-    FixedText<51> loginName;
-    FixedText<51> password;
-    FixedText<51> dataSource;
-    FixedText<22> schemaValue;
+    FixedText<kLoginValueWidth + 1> loginName;
+    FixedText<kLoginValueWidth + 1> password;
+    FixedText<kLoginValueWidth + 1> dataSource;
+    FixedText<kSchemaNameWidth + 2> schemaValue;
 };
 
 void writeTimeStamp() {

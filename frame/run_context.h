@@ -13,13 +13,14 @@
 #include <cstdio>
 
 #include "frame/fixed_text.h"
+#include "frame/schema_name.h"
 
 struct RunContext {
     int logVerbose;    // Param3 starts with an upper-case D
     int consoleDebug;  // KELBOR_DBG is defined
     int consolidated;  // Param2 is exactly "QUORV"
     std::FILE* logFile;
-    FixedText<21> schemaName;  // qualifies every table name
+    SchemaName schemaName;  // qualifies every table name
 };
 
 extern RunContext runContext;

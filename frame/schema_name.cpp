@@ -17,10 +17,21 @@ char* upperCaseInPlace(char* text) {
 
 }  // namespace
 
-void formSchemaName(const char* storedValue, FixedText<21>& schemaName) {
+int isPlainSchemaName(const char* name) {
+    if (*name == '\0') return 0;
+    for (const char* p = name; *p != '\0'; ++p) {
+        char ch = *p;
+        bool plain = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') ||
+                     (ch >= '0' && ch <= '9') || ch == '_';
+        if (!plain) return 0;
+    }
+    return 1;
+}
+
+void formSchemaName(const char* storedValue, SchemaName& schemaName) {
     std::size_t keep = std::strlen(storedValue);
     if (keep > 0) --keep;
-    if (keep > FixedText<21>::capacity - 1) keep = FixedText<21>::capacity - 1;
+    if (keep > kSchemaNameWidth) keep = kSchemaNameWidth;
     schemaName.assignFormat("%.*s", static_cast<int>(keep), storedValue);
     upperCaseInPlace(schemaName.text);
 }

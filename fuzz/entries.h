@@ -42,7 +42,7 @@ inline void configReader(const std::uint8_t* data, std::size_t size, const std::
 inline void decipher(const std::uint8_t* data, std::size_t size) {
     std::string hex(reinterpret_cast<const char*>(data), size);
     hex.resize(std::strlen(hex.c_str()));
-    std::vector<char> out((hex.size() + 15) / 16 * 8 + 1);
+    std::vector<char> out(decipheredSize(hex.size()));
     decipherHexText(hex.c_str(), out.data(), kConfigKey);
     const auto* state = reinterpret_cast<const unsigned char*>(&blowfishState);
     for (std::size_t i = 0; i < sizeof blowfishState; ++i) {

@@ -27,6 +27,7 @@
 #include "db/connection.h"
 #include "db/day_records.h"
 #include "frame/config_reader.h"
+#include "frame/regular_file.h"
 #include "frame/run_context.h"
 #include "frame/schema_name.h"
 #include "frame/secret_mask.h"
@@ -37,18 +38,8 @@
 
 namespace {
 
-// The batch keeps each login value in 50 characters and hands the driver
-// manager 23 of them.
-constexpr std::size_t kValueWidth = 50;
-constexpr std::size_t kConnectWidth = 23;
-
 constexpr const char* kTables[] = {"Qrv327Tag", "Qrv320Tgb", "Qrv321Bch",
                                    "Qrv131Fcd", "Qrv329Ztg", "Qrv140Azv"};
-
-void wipeString(std::string& s) {
-    wipeMemory(s.data(), s.size());
-    s.clear();
-}
 
 UsedValue readUsed(const std::string& path, const char* key) {
     UsedValue used;
@@ -73,15 +64,6 @@ std::string masked(const std::string& text, const std::string& password) {
     std::string result = out.data();
     wipeMemory(out.data(), out.size());
     return result;
-}
-
-bool plainSchemaName(const std::string& name) {
-    if (name.empty()) return false;
-    for (char ch : name) {
-        bool plain = (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_';
-        if (!plain) return false;
-    }
-    return true;
 }
 
 void printDiagnostics(const std::vector<DiagLine>& lines, const std::string& password) {
@@ -161,9 +143,9 @@ void printValue(const UsedValue& used, const std::string& shown) {
         return;
     }
     std::cout << shown;
-    if (used.key != "SCHEMA" && used.value.size() > kConnectWidth) {
+    if (used.key != "SCHEMA" && used.value.size() > kLoginWidth) {
         std::cout << " (" << used.value.size() << " characters; the connection uses the first "
-                  << kConnectWidth << ")";
+                  << kLoginWidth << ")";
     }
     std::cout << "\n";
 }
@@ -171,7 +153,7 @@ void printValue(const UsedValue& used, const std::string& shown) {
 // Tells which login value a run would actually pass on: cut to the width
 // the batch keeps and then to what the connection passes on.
 std::string connectForm(const std::string& value) {
-    return value.substr(0, std::min(value.size(), std::min(kValueWidth, kConnectWidth)));
+    return value.substr(0, std::min(value.size(), std::min(kLoginValueWidth, kLoginWidth)));
 }
 
 // A login value that is the password (an entry answering every key gives
@@ -245,7 +227,7 @@ int connectAndRead(const UsedValues& used) {
                      "holds the password (an entry that answers every key)\n";
         return 1;
     }
-    if (!plainSchemaName(used.schemaName)) {
+    if (isPlainSchemaName(used.schemaName.c_str()) == 0) {
         wipeString(password);
         std::cout << "likely cause: schema value unusable: the schema name \"" << used.schemaName
                   << "\" is not letters, digits and \"_\"\n";
@@ -348,7 +330,7 @@ UsedValues readUsedValues(const std::string& path) {
     used.password = readUsed(path, "PASS");
     used.dataSource = readUsed(path, "DATABASE");
     used.schema = readUsed(path, "SCHEMA");
-    FixedText<21> schemaName{};
+    SchemaName schemaName{};
     formSchemaName(used.schema.value.c_str(), schemaName);
     used.schemaName = schemaName.text;
     for (const UsedValue* v : {&used.login, &used.password, &used.dataSource, &used.schema}) {
@@ -368,14 +350,23 @@ void wipeUsedValues(UsedValues& values) {
     }
 }
 
+void wipeString(std::string& s) {
+    wipeMemory(s.data(), s.size());
+    s.clear();
+}
+
 std::string unreadableReason(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
+    // The batch's own open: a file it would refuse is unreadable here too.
+    int error = 0;
+    int fd = openRegularFile(path.c_str(), O_RDONLY, error);
+    if (fd >= 0) {
+        close(fd);
+        return "";
+    }
+    if (error != kNotRegularFile) return std::strerror(error);
     struct stat st {};
-    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    close(fd);
-    if (!regular) return S_ISDIR(st.st_mode) ? "it is a directory" : "not a regular file";
-    return "";
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? "it is a directory"
+                                                               : "not a regular file";
 }
 
 int checkSetUp(const std::string& path) {

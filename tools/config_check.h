@@ -1,8 +1,9 @@
 // The values the batch takes from a configuration file, and the preflight
 // check of kelbor-config.
 //
-// Both go through the batch's own reader, schema rule and connection
-// (frame/config_reader, frame/schema_name, db/connection), so what they
+// Both go through the batch's own reader, regular-file open, schema rule,
+// widths and connection (frame/config_reader, frame/regular_file,
+// frame/schema_name, db/connection), so what they
 // report is what a run will see: the same entry selection, the same cut of
 // the login values to 23 characters.
 #pragma once
@@ -33,6 +34,9 @@ UsedValues readUsedValues(const std::string& path);
 
 // Overwrites the password (and any value equal to it) before the values go.
 void wipeUsedValues(UsedValues& values);
+
+// Overwrites a string holding a secret, then empties it.
+void wipeString(std::string& s);
 
 // Why path cannot be read as the batch reads it, or an empty text when it
 // can: a missing file, a folder, a device or FIFO, missing rights.

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -69,12 +70,12 @@ constexpr char kUsage[] =
     "The service user is kelbor, or the user named by the environment variable\n"
     "KELBOR_SERVICE_USER.\n";
 
-// The batch keeps at most 50 characters of a login value and hands at most
-// 23 of them to the driver manager; the stored schema value holds 21, of
-// which the last is dropped.
-constexpr std::size_t kValueLimit = 50;
-constexpr std::size_t kConnectLimit = 23;
-constexpr std::size_t kSchemaLimit = 20;
+// The batch keeps at most kLoginValueWidth characters of a login value and
+// hands at most kLoginWidth of them to the driver manager; the stored
+// schema value holds one more than kSchemaNameWidth, the last dropped.
+constexpr std::size_t kValueLimit = kLoginValueWidth;
+constexpr std::size_t kConnectLimit = kLoginWidth;
+constexpr std::size_t kSchemaLimit = kSchemaNameWidth;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -90,12 +91,6 @@ int fail(const Failure& f) {
     return f.code;
 }
 
-// Overwrites a string holding a secret before it is dropped.
-void wipeString(std::string& s) {
-    wipeMemory(s.data(), s.size());
-    s.clear();
-}
-
 std::string encipher(const std::string& text) {
     std::vector<char> hex(encipheredHexLength(text.size()) + 1);
     encipherText(text.c_str(), hex.data(), hex.size(), kConfigKey);
@@ -103,7 +98,7 @@ std::string encipher(const std::string& text) {
 }
 
 std::string decipher(const std::string& hex) {
-    std::vector<char> plain((hex.size() + 15) / 16 * 8 + 1);
+    std::vector<char> plain(decipheredSize(hex.size()));
     decipherHexText(hex.c_str(), plain.data(), kConfigKey);
     std::string text = plain.data();
     wipeMemory(plain.data(), plain.size());
@@ -128,10 +123,8 @@ std::string checkSchema(const std::string& schema) {
     if (schema.empty() || schema.size() > kSchemaLimit) {
         return "the schema name must have 1 to " + std::to_string(kSchemaLimit) + " characters";
     }
-    for (char ch : schema) {
-        bool plain = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') ||
-                     (ch >= '0' && ch <= '9') || ch == '_';
-        if (!plain) return "the schema name may hold only letters, digits and \"_\"";
+    if (isPlainSchemaName(schema.c_str()) == 0) {
+        return "the schema name may hold only letters, digits and \"_\"";
     }
     return "";
 }
@@ -457,23 +450,6 @@ int cmdWrite(const ParsedArgs& parsed) {
     return 0;
 }
 
-// Splits text into lines, each keeping its "\n" (the last may have none);
-// a "\r" before the "\n" is dropped, as the batch reads the file.
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        std::string line = text.substr(start, end == std::string::npos ? end : end - start + 1);
-        if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
-            line.erase(line.size() - 2, 1);
-        }
-        lines.push_back(line);
-        start = end == std::string::npos ? text.size() : end + 1;
-    }
-    return lines;
-}
-
 std::string withoutLineFeed(std::string text) {
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
@@ -513,7 +489,8 @@ int cmdShow(const ParsedArgs& parsed) {
     // Without --reveal only the values of the three keys that hold no secret
     // are shown, and none of them when it is the password: a mistyped key
     // ("Pass") or an entry that answers every key must not give it away.
-    auto hidden = [&](const std::string& key, const std::string& value) {
+    using HiddenTest = std::function<bool(const std::string&, const std::string&)>;
+    const HiddenTest hidden = [&](const std::string& key, const std::string& value) {
         if (reveal) return false;
         if (key != "LOGIN" && key != "DATABASE" && key != "SCHEMA") return true;
         return !password.empty() && value == password;
@@ -535,31 +512,41 @@ int cmdShow(const ParsedArgs& parsed) {
         std::cerr << "kelbor-config: warning: " << warning << "\n";
     }
 
+    // Then every pair as the batch's reader walks it, the pairs it passes
+    // over marked with the reason.
     std::cout << "Entries:\n";
-    std::vector<std::string> lines = splitLines(content);
     wipeString(content);
-    for (std::size_t i = 0; i + 1 < lines.size(); i += 2) {
-        ConfigEntry entry{};
-        const std::string& data = lines[i + 1];
-        if (parseConfigPair(lines[i].data(), lines[i].size(), data.data(), data.size(), entry) ==
-            0) {
-            std::cout << "  line " << i + 2 << ": no entry (fewer than two \";\")\n";
-            continue;
+    auto listPair = [](const ConfigEntry& entry, PairVerdict verdict, int headerLine,
+                       void* context) {
+        switch (verdict) {
+            case PairVerdict::kHeaderTooLong:
+                std::cout << "  line " << headerLine << ": ignored (header line over "
+                          << kConfigHeaderLimit << " bytes with its line feed)\n";
+                return true;
+            case PairVerdict::kDataTooLong:
+                std::cout << "  line " << headerLine + 1 << ": ignored (data line over "
+                          << kConfigDataLimit << " bytes with its line feed)\n";
+                return true;
+            case PairVerdict::kNoEntry:
+                std::cout << "  line " << headerLine + 1
+                          << ": ignored (no entry: fewer than two \";\")\n";
+                return true;
+            case PairVerdict::kUsable:
+                break;
         }
+        const auto& isHidden = *static_cast<const HiddenTest*>(context);
         std::string key = withoutLineFeed(entry.key.text);
         std::string value = decipher(entry.value.text);
-        std::cout << "  " << entry.number << " " << key << " = ";
-        if (hidden(key, value)) {
-            std::cout << "***";
-        } else {
-            std::cout << value;
-        }
+        std::cout << "  " << entry.number << " " << key << " = "
+                  << (isHidden(key, value) ? "***" : value);
         if (entry.number == 0 || entry.section.empty()) std::cout << "  (answers every key)";
         std::cout << "\n";
         wipeString(value);
-        wipeMemory(&entry, sizeof entry);
+        return true;
+    };
+    if (walkConfigPairs(path.c_str(), listPair, const_cast<HiddenTest*>(&hidden)) != 0) {
+        std::cout << "  (the batch cannot open the file)\n";
     }
-    for (std::string& line : lines) wipeString(line);
     wipeUsedValues(used);
     return 0;
 }

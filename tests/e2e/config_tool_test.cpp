@@ -397,6 +397,42 @@ namespace {
 
 // A key other than LOGIN, DATABASE and SCHEMA may hold a secret under a
 // mistyped name ("Pass"): show prints none of their values without --reveal.
+// show lists the pairs exactly as the batch's reader walks them: a pair with
+// a line over its limit, or without an entry, is marked ignored with the
+// reason, and the batch indeed takes nothing from it.
+TEST(ConfigShow, MarksThePairsTheBatchPassesOver) {
+    kt::TempDir dir;
+    const std::string ini = dir.file("kelbor.ini");
+    const std::string header = "[kelbor];KELBOR;";
+    const std::string content =
+        header + std::string(183, 'x') + "\n0;PASS;" + encipher(kPassword) + "\n" +  // 200 bytes
+        "[kelbor];KELBOR;login\n1;LOGIN;" + encipher("first") + "\n" +
+        "[kelbor];KELBOR;data source\n3;DATABASE;" + encipher("dsn") + "\n" +
+        "[kelbor];KELBOR;schema\n4;SCHEMA;" + encipher("qrv.") + "\n" +
+        "[kelbor];KELBOR;long\n5;NOTE;" + std::string(393, '0') + "\n" +       // 400 bytes
+        header + std::string(182, 'x') + "\n6;NOTE;" + encipher("n") + "\n" +  // 199 bytes
+        "[kelbor];KELBOR;none\nno entry\n";
+    kt::writeFile(ini, content);
+    kt::RunResult r = tool({"show", ini});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("  PASS = (no entry: empty)\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.find("Entries:\n")),
+              "Entries:\n"
+              "  line 1: ignored (header line over 199 bytes with its line feed)\n"
+              "  1 LOGIN = first\n  3 DATABASE = dsn\n  4 SCHEMA = qrv.\n"
+              "  line 10: ignored (data line over 399 bytes with its line feed)\n"
+              "  6 NOTE = ***\n"
+              "  line 14: ignored (no entry: fewer than two \";\")\n");
+    EXPECT_EQ(r.err, "");
+
+    kt::RunResult run =
+        kt::runProgram({kt::kelborBinary(), ini, "XXX", "D"}, dir.path(), {}, "", {"KELBOR_DBG"});
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string log = kt::readFile(dir.file("kelbor.log"));
+    // Read, the pair numbered 0 would have answered every key.
+    EXPECT_NE(log.find("Name:first Pwd:*** Net:dsn\n"), std::string::npos) << log;
+}
+
 TEST(ConfigShow, ShowsNoValueOfAnyOtherKeyWithoutReveal) {
     kt::TempDir dir;
     const std::string ini = dir.file("kelbor.ini");
