@@ -254,7 +254,15 @@ FunctionImpl findFunction(const std::string& name) {
 }
 
 std::string encodeError(int native, const std::string& sqlState, const std::string& message) {
-    return "\x01" + std::to_string(native) + "|" + sqlState + "|" + message;
+    // Appended piece by piece: GCC 12 takes "literal" + std::string for an
+    // overlapping copy (-Wrestrict) when optimising.
+    std::string text(1, '\x01');
+    text += std::to_string(native);
+    text += '|';
+    text += sqlState;
+    text += '|';
+    text += message;
+    return text;
 }
 
 bool decodeError(const std::string& text, int& native, std::string& sqlState,

@@ -166,7 +166,9 @@ void Translator::fromClause() {
         } else if (atName()) {
             s.exposed = lowerCase(name());
         }
-        s.alias = "t";
+        // Not s.alias = "t": GCC 12 warns of an overlapping copy there
+        // (-Wrestrict) when optimising.
+        s.alias.assign(1, 't');
         s.alias += std::to_string(scope_.size());
         for (const Source& other : scope_) {
             if (other.exposed == s.exposed) {
