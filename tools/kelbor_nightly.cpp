@@ -27,7 +27,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -49,6 +48,8 @@
 #include "db/connection.h"
 #include "db/day_records.h"
 #include "frame/calendar_day.h"
+#include "frame/platform.h"
+#include "frame/regular_file.h"
 #include "frame/run_context.h"
 #include "frame/run_lock.h"
 #include "frame/schema_name.h"
@@ -138,7 +139,8 @@ bool readWhole(int fd, off_t from, std::string& text) {
 }
 
 bool readFileText(const char* path, std::string& text) {
-    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    int error = 0;
+    int fd = openRegularFile(path, O_RDONLY | O_NOFOLLOW, error);
     if (fd < 0) return false;
     bool ok = readWhole(fd, 0, text);
     close(fd);
@@ -153,6 +155,18 @@ struct Look {
     long dayRecords = -1;
 };
 
+// Connects with the login the batch reads from config and forms the
+// schema name as the batch does; the deciphered values are wiped before it
+// returns. Returns connectDatabase's result.
+int connectAsTheBatch(const std::string& config) {
+    UsedValues used = readUsedValues(config);
+    int rc = connectDatabase(used.login.value.c_str(), used.password.value.c_str(),
+                             used.dataSource.value.c_str());
+    formSchemaName(used.schema.value.c_str(), runContext.schemaName);
+    wipeUsedValues(used);
+    return rc;
+}
+
 Look lookAtDatabase(const std::string& config, const std::string& day) {
     Look look;
     std::string reason = unreadableReason(config);
@@ -160,11 +174,7 @@ Look lookAtDatabase(const std::string& config, const std::string& day) {
         look.failure = "cannot read " + config + ": " + reason;
         return look;
     }
-    UsedValues used = readUsedValues(config);
-    int rc = connectDatabase(used.login.value.c_str(), used.password.value.c_str(),
-                             used.dataSource.value.c_str());
-    formSchemaName(used.schema.value.c_str(), runContext.schemaName);
-    wipeUsedValues(used);
+    int rc = connectAsTheBatch(config);
     if (rc != 0) {
         look.failure = "cannot connect (SQLSTATE " + std::string(diagRecord.SqlState.text) +
                        "; kelbor-config check " + config + " tells why)";
@@ -202,10 +212,7 @@ std::vector<std::string> breaksAfterRun(const std::string& config, const Look& l
                                         const std::string& day) {
     std::vector<std::string> lines;
     if (!look.done) return lines;
-    UsedValues used = readUsedValues(config);
-    int rc = connectDatabase(used.login.value.c_str(), used.password.value.c_str(),
-                             used.dataSource.value.c_str());
-    wipeUsedValues(used);
+    int rc = connectAsTheBatch(config);
     if (rc != 0) {
         lines.push_back("follow-ups without credit not checked: cannot connect");
         return lines;
@@ -274,13 +281,15 @@ struct LogMark {
 
 LogMark markLog() {
     LogMark mark;
-    mark.fd = open(kLogName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    int error = 0;
+    mark.fd = openRegularFile(kLogName, O_RDONLY | O_NOFOLLOW, error);
+    if (mark.fd < 0) return mark;
     struct stat st {};
-    if (mark.fd >= 0 && (fstat(mark.fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (fstat(mark.fd, &st) != 0) {
         close(mark.fd);
         mark.fd = -1;
+        return mark;
     }
-    if (mark.fd < 0) return mark;
     mark.offset = st.st_size;
     mark.inode = st.st_ino;
     mark.device = st.st_dev;
@@ -533,7 +542,7 @@ int catchUpMissedNights(const std::string& statusFile, const std::vector<std::st
 int main(int argc, char** argv) {
     // The look at the database holds the deciphered password for a moment: no
     // core file of this process. The batch starts dumpable again after exec.
-    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    forbidCoreDumps();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
         printUsage(std::cout);
