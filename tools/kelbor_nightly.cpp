@@ -27,7 +27,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,7 +67,6 @@ constexpr int kEmptyNight = 4;
 
 constexpr char kMe[] = "kelbor-nightly";
 constexpr char kLogName[] = "kelbor.log";
-constexpr char kLockName[] = "kelbor.lock";
 constexpr char kParameterFile[] = "kelbortgb";
 constexpr char kDefaultStatusFile[] = "kelbor.prom";
 // At least the last seven nights' parameter files stay; two weeks leave a
@@ -106,7 +104,7 @@ void onStop(int sig) {
 void printUsage(std::ostream& out) {
     out << "usage: " << kMe << " [--status-file PATH] [--day YYYYMMDD] CONFIG PARAM2 PARAM3\n"
         << "Runs \"kelbor CONFIG PARAM2 PARAM3\" in the current directory under the lock "
-        << kLockName
+        << kRunLockName
         << ",\nprints one summary line and exits 0 for a good night, 1 for a failed "
            "one\n(or one whose outcome cannot be known), 2 for wrong usage, 3 when another\nrun "
            "holds the lock, 4 when the accounting day has no day records.\n"
@@ -598,36 +596,33 @@ int main(int argc, char** argv) {
     // either of them lives.
     char cwdBuffer[4096] = {};
     const std::string cwd = getcwd(cwdBuffer, sizeof cwdBuffer) != nullptr ? cwdBuffer : ".";
+    // Started by a holder of the lock (the wrapper catching up a night), it
+    // takes the lock on the holder's descriptor; otherwise on kelbor.lock
+    // opened afresh by the rules kelbor-catchup checks that descriptor by.
+    const char* inherited = std::getenv(kRunLockFdEnv);
     int lockFd = -1;
-    if (const char* inherited = std::getenv(kRunLockFdEnv)) {
-        // Started by a holder of the lock (the wrapper catching up a night):
-        // its descriptor, if it is kelbor.lock's and nobody else holds it.
-        int error = 0;
-        int rc = takeRunLock(inherited, lockFd, error);
-        if (rc == kRunLockHeld) {
-            std::cout << "kelbor: not started: another run still holds " << cwd << "/" << kLockName
-                      << "\n";
-            return kLockHeld;
-        }
-        if (rc != kRunLockTaken) {
-            std::cout << "kelbor: not started: " << kRunLockFdEnv << "=" << inherited
-                      << " is not a descriptor of " << cwd << "/" << kLockName
-                      << " that can be locked\n";
-            return kFailed;
-        }
-    } else {
-        lockFd = open(kLockName, O_WRONLY | O_CREAT | O_APPEND, 0640);
-        if (lockFd < 0) {
-            std::cout << "kelbor: not started: cannot open the lock file " << cwd << "/"
-                      << kLockName << "\n";
-            return kFailed;
-        }
-        if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-            std::cout << "kelbor: not started: another run still holds " << cwd << "/" << kLockName
-                      << "\n";
-            return kLockHeld;
-        }
+    int lockError = 0;
+    int lockRc = takeRunLock(inherited, lockFd, lockError);
+    if (lockRc == kRunLockHeld) {
+        std::cout << "kelbor: not started: another run still holds " << cwd << "/" << kRunLockName
+                  << "\n";
+        return kLockHeld;
     }
+    if (lockRc != kRunLockTaken && inherited != nullptr) {
+        std::cout << "kelbor: not started: " << kRunLockFdEnv << "=" << inherited
+                  << " is not a descriptor of " << cwd << "/" << kRunLockName
+                  << " that can be locked\n";
+        return kFailed;
+    }
+    if (lockRc != kRunLockTaken) {
+        std::cout << "kelbor: not started: cannot open the lock file " << cwd << "/" << kRunLockName
+                  << "\n";
+        return kFailed;
+    }
+    // A fresh lock file is opened closed-on-exec; the programs started under
+    // the lock need the descriptor, and the batch keeps the lock should the
+    // wrapper end first.
+    fcntl(lockFd, F_SETFD, 0);
     // Every program started under the lock (kelbor-catchup, the wrapper for
     // a missed night) takes it on this descriptor.
     setenv(kRunLockFdEnv, std::to_string(lockFd).c_str(), 1);
