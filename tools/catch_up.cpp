@@ -2,8 +2,10 @@
 // accounting days.
 #include "tools/catch_up.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -50,21 +52,25 @@ bool readLastProcessedDay(const std::string& path, std::string& day, std::string
     return true;
 }
 
-bool writeLastProcessedDay(const std::string& path, const std::string& day, std::string& error) {
+bool replaceFileWhole(const std::string& path, const std::string& text, std::string& error) {
     std::string temporary = path + ".tmp";
     {
         std::ofstream file(temporary, std::ios::trunc);
-        file << kKey << day << "\n";
+        file << text;
         if (!file.flush()) {
             error = "cannot write " + temporary;
             return false;
         }
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot rename " + temporary + " to " + path;
+        error = "cannot rename " + temporary + " to " + path + ": " + std::strerror(errno);
         return false;
     }
     return true;
+}
+
+bool writeLastProcessedDay(const std::string& path, const std::string& day, std::string& error) {
+    return replaceFileWhole(path, kKey + day + "\n", error);
 }
 
 std::vector<std::string> daysBetween(const std::string& lastDay, const std::string& yesterday) {

@@ -19,8 +19,15 @@ inline constexpr std::size_t kCatchUpBound = 31;
 // night) or when the file cannot be read or holds no day (problem says so).
 bool readLastProcessedDay(const std::string& path, std::string& day, std::string& problem);
 
-// Writes day as the last processed day, whole or not at all (a new file
-// renamed into place). Returns false with error set when it failed.
+// Replaces the file at path by text, whole or not at all: written under
+// path + ".tmp" and renamed into place, so a reader (the next night, a
+// monitoring collector) never sees half a file. Returns false with error
+// set ("cannot write PATH.tmp", "cannot rename PATH.tmp to PATH: reason")
+// when it failed.
+bool replaceFileWhole(const std::string& path, const std::string& text, std::string& error);
+
+// Writes day as the last processed day through replaceFileWhole. Returns
+// false with error set when it failed.
 bool writeLastProcessedDay(const std::string& path, const std::string& day, std::string& error);
 
 // The days after lastDay and before yesterday, oldest first (empty when

@@ -463,20 +463,10 @@ void writeStatusFile(const std::string& path, const Night& night, std::time_t en
            std::to_string(e.oldCancellationsDeleted));
     metric("kelbor_nightly_errors", "Fehler entries of the last night's log.",
            std::to_string(e.errorTotal));
-    // Written whole under another name and renamed, so the collector never
-    // reads half a file.
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::trunc);
-        file << out.str();
-        if (!file.flush()) {
-            std::cerr << kMe << ": cannot write the status file " << temporary << "\n";
-            return;
-        }
-    }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        std::cerr << kMe << ": cannot write the status file " << path << ": " << errnoText(errno)
-                  << "\n";
+    // Never half a file for the collector.
+    std::string error;
+    if (!replaceFileWhole(path, out.str(), error)) {
+        std::cerr << kMe << ": cannot write the status file: " << error << "\n";
     }
 }
 
