@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <string>
@@ -27,10 +28,25 @@ const char kPassword[] = "S3cret-Pw!";
 const std::map<std::string, std::string> kNoServiceUser = {
     {"KELBOR_SERVICE_USER", "kelbor-no-such-user"}};
 
+// The tool as another user can start it. The build tree may lie in a
+// folder only its owner can enter (a clone in a private temporary folder),
+// so that user runs a copy in a folder anyone may enter.
+const std::string& configBinaryForAnyone() {
+    static const kt::TempDir dir;
+    static const std::string copy = [] {
+        const std::string path = dir.file("kelbor-config");
+        std::filesystem::copy_file(kt::configBinary(), path);
+        chmod(dir.path().c_str(), 0755);
+        chmod(path.c_str(), 0755);
+        return path;
+    }();
+    return copy;
+}
+
 kt::RunResult tool(const std::vector<std::string>& args, const std::string& stdinText = "",
                    const std::map<std::string, std::string>& env = kNoServiceUser,
                    const kt::Identity* as = nullptr) {
-    std::vector<std::string> argv{kt::configBinary()};
+    std::vector<std::string> argv{as == nullptr ? kt::configBinary() : configBinaryForAnyone()};
     argv.insert(argv.end(), args.begin(), args.end());
     return kt::runProgram(argv, "", env, stdinText, {}, as);
 }
