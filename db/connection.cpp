@@ -19,7 +19,7 @@
 
 #include "frame/run_context.h"
 #include "frame/secret_mask.h"
-#include "frame/wipe.h"
+#include "frame/platform.h"
 
 SQLHDBC connHandle = nullptr;
 DiagRecord diagRecord{};

@@ -6,8 +6,7 @@
 // a caller that needs the native error reads it straight after the call.
 #pragma once
 
-#include <sql.h>
-#include <sqlext.h>
+#include "frame/platform_odbc.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -13,8 +13,7 @@
 // same columns shares one code path.
 #pragma once
 
-#include <sql.h>
-#include <sqlext.h>
+#include "frame/platform_odbc.h"
 
 #include <cstddef>
 #include <cstdint>

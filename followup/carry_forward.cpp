@@ -2,7 +2,7 @@
 // reads and the reconcile-then-generate sequence. No module state.
 #include "followup/carry_forward.h"
 
-#include <sql.h>
+#include "frame/platform_odbc.h"
 
 #include "db/master_data.h"
 #include "followup/generate_followup.h"

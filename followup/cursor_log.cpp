@@ -1,7 +1,7 @@
 // Log entries about the steps of a cursor walk. No state.
 #include "followup/cursor_log.h"
 
-#include <sql.h>
+#include "frame/platform_odbc.h"
 
 #include "frame/log.h"
 

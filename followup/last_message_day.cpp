@@ -9,7 +9,7 @@
 // closed on every way out.
 #include "followup/last_message_day.h"
 
-#include <sql.h>
+#include "frame/platform_odbc.h"
 
 #include "db/booking_writes.h"
 #include "db/master_data.h"

@@ -10,11 +10,7 @@
 // search and the rules run their own statements.
 #include "followup/run_driver.h"
 
-#include <sql.h>
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "frame/platform_odbc.h"
 #include <cstdio>
 
 #include "followup/console_trace.h"
@@ -22,7 +18,7 @@
 #include "followup/hourly_messages.h"
 #include "followup/last_message_day.h"
 #include "frame/log.h"
-#include "frame/regular_file.h"
+#include "frame/platform.h"
 #include "frame/run_context.h"
 
 namespace {
@@ -36,38 +32,32 @@ constexpr const char kCursorOpenFailed[] = "Fehler(Cur_open): Tagsatz(+TgbSol) l
 constexpr const char kCursorReadFailed[] = "Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! ";
 
 // The parameter file of the pass: its descriptor (-1 when it could not be
-// opened), the length of the whole lines written, and whether a write has
-// failed, after which nothing more is written and only that is logged.
+// opened), and whether a write has failed, after which nothing more is
+// written and only that is logged.
 struct ParameterFile {
     int fd;
-    off_t length;
     bool failed;
 };
 
 void openParameterFile(ParameterFile& file) {
     int error = 0;
-    file = ParameterFile{openOutputFile(kParameterFileName, OutputMode::kReplace, error), 0, false};
+    file = ParameterFile{openOutputFile(kParameterFileName, OutputMode::kReplace, error), false};
     if (file.fd < 0) logEntry(kParameterFileFailed, "%s", "");
 }
 
 void writeParameterLine(ParameterFile& file, const ParameterLine& line) {
     if (file.fd < 0 || file.failed) return;
-    int rc = writeOutput(file.fd, line.c_str(), line.length());
-    if (rc == 0) {
-        file.length += static_cast<off_t>(line.length());
-        return;
-    }
+    // After a failed write the file is cut back to its whole lines; should
+    // even the cut fail, the entry below tells the file is short.
+    int rc = writeLine(file.fd, line.c_str(), line.length());
+    if (rc == 0) return;
     file.failed = true;
     logEntry(kParameterWriteFailed, "RC:%d\n", rc);
-    // A part of the line may have gone out: the consumer reads whole lines.
-    // Should even the cut fail, the entry above tells the file is short.
-    int cut = ftruncate(file.fd, file.length);
-    static_cast<void>(cut);
 }
 
 void closeParameterFile(ParameterFile& file) {
     if (file.fd < 0) return;
-    int rc = close(file.fd) == 0 ? 0 : errno;
+    int rc = closeFile(file.fd);
     file.fd = -1;
     if (rc != 0 && !file.failed) logEntry(kParameterCloseFailed, "RC:%d\n", rc);
 }
@@ -123,7 +113,8 @@ int buildParameterLine(ParameterLine& line, int consolidated, const char* schema
 }
 
 void processDayRecords(const char* schema) {
-    // Lines end with a bare line feed, as text files do here.
+    // Lines end as text files do on the platform: a line feed here, carriage
+    // return and line feed on Windows.
     ParameterFile parameterFile{};
     openParameterFile(parameterFile);
 

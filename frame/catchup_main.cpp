@@ -22,7 +22,7 @@
 #include "frame/fixed_text.h"
 #include "frame/log.h"
 #include "frame/night.h"
-#include "frame/regular_file.h"
+#include "frame/platform.h"
 #include "frame/run_context.h"
 #include "frame/run_lock.h"
 

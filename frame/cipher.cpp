@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "frame/blowfish_tables.h"
-#include "frame/wipe.h"
+#include "frame/platform.h"
 
 constinit BlowfishState blowfishState{};
 

@@ -9,16 +9,12 @@
 // selected: its fields could not be read whole.
 #include "frame/config_reader.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "frame/cipher.h"
-#include "frame/regular_file.h"
-#include "frame/wipe.h"
+#include "frame/platform.h"
 
 constinit ConfigEntry configEntry{};
 
@@ -92,10 +88,10 @@ int readLine(std::FILE* file, ConfigLine<Limit>& line) {
 // Opens path for reading when it is a regular file; nullptr otherwise.
 std::FILE* openConfigFile(const char* path) {
     int error = 0;
-    int fd = openRegularFile(path, O_RDONLY, error);
+    int fd = openInputFile(path, LinkRule::kFollow, error);
     if (fd < 0) return nullptr;
-    std::FILE* file = fdopen(fd, "r");
-    if (file == nullptr) close(fd);
+    std::FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) closeFile(fd);
     return file;
 }
 

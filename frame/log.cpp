@@ -1,27 +1,25 @@
 // The log "kelbor.log" and the console trace.
 //
 // The log file lives in runContext.logFile; openLog and closeLog, called by
-// the entry point, are the only writers of that field. The log is line
-// buffered, so every entry is in the file as soon as it is written: a run
-// killed at any point leaves a log of everything it did up to then. A failed
-// write or close of the log is told once on standard error.
+// the entry point, are the only writers of that field. Every entry is handed
+// to the file as soon as it is written (a stream's line buffering would not
+// do: Windows' runtime buffers such a stream fully), so a run killed at any
+// point leaves a log of everything it did up to then. A failed write or
+// close of the log is told once on standard error.
 #include "frame/log.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 
-#include "frame/regular_file.h"
+#include "frame/platform.h"
 #include "frame/run_context.h"
 
 namespace {
 
 constexpr char kLogName[] = "kelbor.log";
 // One MiB; a log of exactly this size is still appended to.
-constexpr off_t kLogLimit = 1048576;
+constexpr long long kLogLimit = 1048576;
 constexpr char kLogRefused[] = "Fehler: fopen(kelbor.log)! %s\n";
 constexpr char kLogWriteFailed[] = "Fehler: fwrite(kelbor.log)! RC:%d\n";
 
@@ -34,6 +32,9 @@ void writeEntry(const char* fixedText, const char* detailFmt, va_list ap) {
     // The entry ends in its line feed, so the detail's write is the one that
     // reaches the file and fails with it.
     int rc = std::vfprintf(runContext.logFile, detailFmt, ap);
+    // Each entry goes to the file as it is written, so a run killed at any
+    // point leaves a log of everything it did up to then.
+    if (std::fflush(runContext.logFile) != 0) rc = -1;
     if (logWriteFailed != 0 || (rc >= 0 && std::ferror(runContext.logFile) == 0)) return;
     // A log that silently stops (a full disk) would read like a quiet night.
     logWriteFailed = 1;
@@ -69,19 +70,14 @@ void consoleLine(const char* fmt, ...) {
 void openLog() {
     int error = 0;
     int fd = openOutputFile(kLogName, OutputMode::kAppend, error);
-    struct stat st {};
-    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size > kLogLimit) {
-        close(fd);
+    if (fd >= 0 && fileSize(fd) > kLogLimit) {
+        closeFile(fd);
         std::remove(kLogName);
         fd = openOutputFile(kLogName, OutputMode::kAppend, error);
     }
     if (fd >= 0) {
-        runContext.logFile = fdopen(fd, "a");
-        if (runContext.logFile != nullptr) {
-            std::setvbuf(runContext.logFile, nullptr, _IOLBF, 0);
-            return;
-        }
-        close(fd);
+        runContext.logFile = appendStream(fd);
+        if (runContext.logFile != nullptr) return;
         error = ENOMEM;
     }
     // A run without a log says so where the operator can see it.

@@ -18,7 +18,6 @@
 #include "frame/platform.h"
 #include "frame/run_context.h"
 #include "frame/schema_name.h"
-#include "frame/wipe.h"
 
 namespace {
 
@@ -45,7 +44,7 @@ struct Login {
 void writeTimeStamp() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    localTime(now, local);
     char stamp[100];
     if (std::strftime(stamp, sizeof stamp, "\nDatum: %d.%m.%Y  Uhrzeit: %H:%M:%S\n", &local) == 0) {
         return;

@@ -12,8 +12,7 @@
 #include "tools/config_check.h"
 
 #include <fcntl.h>
-#include <sql.h>
-#include <sqlext.h>
+#include "frame/platform_odbc.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,11 +26,10 @@
 #include "db/connection.h"
 #include "db/day_records.h"
 #include "frame/config_reader.h"
-#include "frame/regular_file.h"
+#include "frame/platform.h"
 #include "frame/run_context.h"
 #include "frame/schema_name.h"
 #include "frame/secret_mask.h"
-#include "frame/wipe.h"
 #include "tools/catch_up.h"
 #include "tools/database_look.h"
 #include "tools/service_user.h"
@@ -358,7 +356,7 @@ void wipeString(std::string& s) {
 std::string unreadableReason(const std::string& path) {
     // The batch's own open: a file it would refuse is unreadable here too.
     int error = 0;
-    int fd = openRegularFile(path.c_str(), O_RDONLY, error);
+    int fd = openInputFile(path.c_str(), LinkRule::kFollow, error);
     if (fd >= 0) {
         close(fd);
         return "";

@@ -10,7 +10,7 @@
 // own.
 #pragma once
 
-#include <sql.h>
+#include "frame/platform_odbc.h"
 
 #include <string>
 #include <vector>

@@ -32,7 +32,6 @@
 #include "frame/config_reader.h"
 #include "frame/platform.h"
 #include "frame/schema_name.h"
-#include "frame/wipe.h"
 #include "tools/config_check.h"
 #include "tools/service_user.h"
 

@@ -48,7 +48,6 @@
 #include "db/day_records.h"
 #include "frame/calendar_day.h"
 #include "frame/platform.h"
-#include "frame/regular_file.h"
 #include "frame/run_context.h"
 #include "frame/run_lock.h"
 #include "frame/schema_name.h"
@@ -138,7 +137,7 @@ bool readWhole(int fd, off_t from, std::string& text) {
 
 bool readFileText(const char* path, std::string& text) {
     int error = 0;
-    int fd = openRegularFile(path, O_RDONLY | O_NOFOLLOW, error);
+    int fd = openInputFile(path, LinkRule::kRefuse, error);
     if (fd < 0) return false;
     bool ok = readWhole(fd, 0, text);
     close(fd);
@@ -280,7 +279,7 @@ struct LogMark {
 LogMark markLog() {
     LogMark mark;
     int error = 0;
-    mark.fd = openRegularFile(kLogName, O_RDONLY | O_NOFOLLOW, error);
+    mark.fd = openInputFile(kLogName, LinkRule::kRefuse, error);
     if (mark.fd < 0) return mark;
     struct stat st {};
     if (fstat(mark.fd, &st) != 0) {
@@ -612,10 +611,9 @@ int main(int argc, char** argv) {
     // A fresh lock file is opened closed-on-exec; the programs started under
     // the lock need the descriptor, and the batch keeps the lock should the
     // wrapper end first.
-    fcntl(lockFd, F_SETFD, 0);
     // Every program started under the lock (kelbor-catchup, the wrapper for
     // a missed night) takes it on this descriptor.
-    setenv(kRunLockFdEnv, std::to_string(lockFd).c_str(), 1);
+    setenv(kRunLockFdEnv, std::to_string(shareWithChildren(lockFd)).c_str(), 1);
 
     Night night;
     night.look = lookAtDatabase(config, day);
