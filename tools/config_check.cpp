@@ -11,10 +11,7 @@
 // password never appears, not even inside a driver's message.
 #include "tools/config_check.h"
 
-#include <fcntl.h>
 #include "frame/platform_odbc.h"
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -32,7 +29,7 @@
 #include "frame/secret_mask.h"
 #include "tools/catch_up.h"
 #include "tools/database_look.h"
-#include "tools/service_user.h"
+#include "tools/config_platform.h"
 
 namespace {
 
@@ -299,27 +296,6 @@ int connectAndRead(const UsedValues& used) {
     return 0;
 }
 
-// Tells whether the service user can read the file at path. Returns an
-// empty text when it can (or does not exist), else the likely cause.
-std::string checkServiceUser(const std::string& path) {
-    ServiceUser user = serviceUser();
-    std::cout << "service user " << user.name << ": ";
-    if (!user.exists) {
-        std::cout << "no such user, so not checked whether it can read the file "
-                     "(KELBOR_SERVICE_USER names the service user)\n";
-        return "";
-    }
-    std::string why = unreadableFor(user, path);
-    if (why.empty()) {
-        std::cout << "can read " << path << "\n";
-        return "";
-    }
-    std::cout << "cannot read " << path << ": " << why << "\n";
-    return "file unreadable for the service user " + user.name + " (" + why +
-           "): give the file to its group (kelbor-config write as root does; or chgrp " +
-           user.groupName + " and chmod 0640) and let it pass every folder above";
-}
-
 }  // namespace
 
 UsedValues readUsedValues(const std::string& path) {
@@ -358,13 +334,11 @@ std::string unreadableReason(const std::string& path) {
     int error = 0;
     int fd = openInputFile(path.c_str(), LinkRule::kFollow, error);
     if (fd >= 0) {
-        close(fd);
+        closeFile(fd);
         return "";
     }
     if (error != kNotRegularFile) return std::strerror(error);
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? "it is a directory"
-                                                               : "not a regular file";
+    return isFolder(path) ? "it is a directory" : "not a regular file";
 }
 
 int checkSetUp(const std::string& path) {
@@ -389,8 +363,7 @@ int checkSetUp(const std::string& path) {
                                 ? shown(used.schema.value, password)
                                 : used.schema.value + " (schema name " + used.schemaName + ")");
     for (const std::string& warning : used.warnings) std::cout << "warning: " << warning << "\n";
-    // Root reads every file; the nightly run is the service user's.
-    const std::string serviceProblem = geteuid() == 0 ? checkServiceUser(path) : "";
+    const std::string serviceProblem = serviceUserProblem(path);
 
     int rc = connectAndRead(used);
     wipeUsedValues(used);

@@ -33,7 +33,7 @@
 #include "frame/platform.h"
 #include "frame/schema_name.h"
 #include "tools/config_check.h"
-#include "tools/service_user.h"
+#include "tools/config_platform.h"
 
 namespace {
 

@@ -1,16 +1,40 @@
-// The service user; see the header.
-#include "tools/service_user.h"
+// The platform calls of kelbor-config; see the header.
+#include "tools/config_platform.h"
 
+#include <sys/stat.h>
+
+#include <iostream>
+
+#ifndef _WIN32
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#endif
+
+bool isFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+#ifdef _WIN32
+
+std::string serviceUserProblem(const std::string& path) {
+    // Whether another account may read a file is the access list's answer,
+    // and telling it for an account and all its groups takes that account's
+    // logon; the check does not pretend to know it.
+    std::cout << "service user: not checked on Windows; the account of the nightly task needs "
+                 "read access to "
+              << path << " (kelbor-config show lists who has it)\n";
+    return "";
+}
+
+#else  // POSIX
 
 namespace {
 
@@ -63,3 +87,26 @@ std::string userName(uid_t uid) {
     const passwd* pw = getpwuid(uid);
     return pw != nullptr ? pw->pw_name : std::to_string(uid);
 }
+
+std::string serviceUserProblem(const std::string& path) {
+    // Root reads every file; the nightly run is the service user's.
+    if (geteuid() != 0) return "";
+    ServiceUser user = serviceUser();
+    std::cout << "service user " << user.name << ": ";
+    if (!user.exists) {
+        std::cout << "no such user, so not checked whether it can read the file "
+                     "(KELBOR_SERVICE_USER names the service user)\n";
+        return "";
+    }
+    std::string why = unreadableFor(user, path);
+    if (why.empty()) {
+        std::cout << "can read " << path << "\n";
+        return "";
+    }
+    std::cout << "cannot read " << path << ": " << why << "\n";
+    return "file unreadable for the service user " + user.name + " (" + why +
+           "): give the file to its group (kelbor-config write as root does; or chgrp " +
+           user.groupName + " and chmod 0640) and let it pass every folder above";
+}
+
+#endif
