@@ -115,6 +115,18 @@ int errnoOf(DWORD error) {
     }
 }
 
+// The error of a failed open of name: a folder in the file's place is
+// refused by Windows as access denied, but told as what it is, with the
+// error an open of it gives on Linux (folderError).
+int openError(const char* name, int folderError) {
+    DWORD last = GetLastError();
+    if (last == ERROR_SHARING_VIOLATION) return EWOULDBLOCK;
+    DWORD attributes = GetFileAttributesA(name);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return folderError;
+    return errnoOf(last);
+}
+
 // Keeps h only when it is a regular file (a disk file, no folder, and with
 // refuseLinks neither a reparse point nor a file of more than one name).
 // Returns 0, or the error with which h was closed.
@@ -154,8 +166,7 @@ HANDLE openForWriting(const char* name, DWORD share, int& error) {
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        DWORD last = GetLastError();
-        error = last == ERROR_SHARING_VIOLATION ? EWOULDBLOCK : errnoOf(last);
+        error = openError(name, EISDIR);
         return nullptr;
     }
     error = checkRegular(h, true);
@@ -172,10 +183,11 @@ HANDLE handleOf(int fd) {
 int openInputFile(const char* path, LinkRule links, int& error) {
     DWORD flags = FILE_ATTRIBUTE_NORMAL;
     if (links == LinkRule::kRefuse) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, flags, nullptr);
+    HANDLE h =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        error = errnoOf(GetLastError());
+        error = openError(path, kNotRegularFile);
         return -1;
     }
     error = checkRegular(h, links == LinkRule::kRefuse);
@@ -262,19 +274,19 @@ bool isOpenOn(int fd, const char* name) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (byName == INVALID_HANDLE_VALUE) return false;
-    bool same = GetFileInformationByHandle(byName, &named) &&
-                (named.dwFileAttributes &
-                 (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-                held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
-                held.nFileIndexHigh == named.nFileIndexHigh &&
-                held.nFileIndexLow == named.nFileIndexLow;
+    bool same =
+        GetFileInformationByHandle(byName, &named) &&
+        (named.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+        held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+        held.nFileIndexHigh == named.nFileIndexHigh && held.nFileIndexLow == named.nFileIndexLow;
     CloseHandle(byName);
     return same;
 }
 
 long long shareWithChildren(int fd) {
     HANDLE h = handleOf(fd);
-    if (h == INVALID_HANDLE_VALUE || !SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
+    if (h == INVALID_HANDLE_VALUE ||
+        !SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
         return -1;
     return static_cast<long long>(reinterpret_cast<intptr_t>(h));
 }
