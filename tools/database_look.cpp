@@ -4,7 +4,6 @@
 // the batch's own previous-day cursor, so it counts what a run would handle.
 #include "tools/database_look.h"
 
-
 #include <cstdlib>
 
 #include "db/connection.h"
