@@ -1,0 +1,51 @@
+# Stages and packs the Windows zip (see windows_package.cmake). Texts get
+# Windows' line ends, so Notepad and the console show them as written.
+file(REMOVE_RECURSE ${STAGE})
+get_filename_component(top ${STAGE} NAME)
+file(MAKE_DIRECTORY ${STAGE}/doc)
+# The programs without their debugging information, which Windows'
+# debuggers cannot read; the build folder keeps it.
+foreach(program IN LISTS PROGRAMS)
+  get_filename_component(name ${program} NAME)
+  execute_process(COMMAND ${STRIP} -o ${STAGE}/${name} ${program} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cannot strip ${program}")
+  endif()
+endforeach()
+
+function(copy_as_windows_text source destination)
+  file(READ ${source} text)
+  string(REPLACE "\r\n" "\n" text "${text}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${destination} "${text}")
+endfunction()
+
+foreach(task IN LISTS TASKS)
+  # A task definition is read by schtasks as it is (its own encoding).
+  file(COPY ${task} DESTINATION ${STAGE})
+endforeach()
+copy_as_windows_text(${SCHEMA} ${STAGE}/schema.sql)
+foreach(doc IN LISTS DOCS)
+  get_filename_component(name ${doc} NAME)
+  copy_as_windows_text(${doc} ${STAGE}/doc/${name})
+endforeach()
+find_program(GROFF groff)
+foreach(page IN LISTS MAN_PAGES)
+  get_filename_component(name ${page} NAME_WE)
+  if(GROFF)
+    execute_process(COMMAND ${GROFF} -man -Tascii -P-cbou ${page} OUTPUT_FILE ${STAGE}/doc/${name}.txt.lf
+                    RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "groff failed on ${page}")
+    endif()
+    copy_as_windows_text(${STAGE}/doc/${name}.txt.lf ${STAGE}/doc/${name}.txt)
+    file(REMOVE ${STAGE}/doc/${name}.txt.lf)
+  endif()
+endforeach()
+file(REMOVE ${ZIP})
+get_filename_component(parent ${STAGE} DIRECTORY)
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${ZIP} --format=zip ${top}
+                WORKING_DIRECTORY ${parent} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot pack ${ZIP}")
+endif()
