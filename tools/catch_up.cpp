@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -44,6 +45,9 @@ bool readLastProcessedDay(const std::string& path, std::string& day, std::string
     }
     std::string line;
     std::getline(file, line);
+    // A line written by hand may end in blanks (cmd's echo) or a carriage
+    // return.
+    line.erase(line.find_last_not_of(" \t\r") + 1);
     if (line.rfind(kKey, 0) != 0 || !isCalendarDay(line.substr(sizeof kKey - 1).c_str())) {
         problem = path + " holds no day (\"" + kKey + "yyyymmdd\" expected)";
         return false;
@@ -62,8 +66,11 @@ bool replaceFileWhole(const std::string& path, const std::string& text, std::str
             return false;
         }
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot rename " + temporary + " to " + path + ": " + std::strerror(errno);
+    // Replaces the file in place on Windows too, where std::rename does not.
+    std::error_code failure;
+    std::filesystem::rename(temporary, path, failure);
+    if (failure) {
+        error = "cannot rename " + temporary + " to " + path + ": " + failure.message();
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 // kelbor-nightly: one scheduled run of the batch, and the truth about it.
 //
-//   kelbor-nightly [--status-file PATH] [--day YYYYMMDD] CONFIG PARAM2 PARAM3
+//   kelbor-nightly [--status-file PATH] [--day YYYYMMDD] [--time-limit TIME]
+//                  CONFIG PARAM2 PARAM3
 //
 // In the batch's working directory it takes the lock kelbor.lock, looks at
 // the database read-only (the accounting day and how many day records a run
@@ -22,26 +23,29 @@
 // be known; 2 wrong usage; 3 another run holds the lock; 4 the accounting
 // day has no day records (an empty night).
 //
-// Module state: the batch's process id and the signal that stopped the
-// night, written by main and read by the signal handler.
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// The same program runs on Linux and Windows; what differs (starting the
+// batch, stop requests, file identities) is in tools/nightly_platform.
+//
+// Module state: the phase of the night and the stop that ended it, written
+// by main and read by the stop handler (a signal handler on Linux, a thread
+// on Windows) and the time limit's thread.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/connection.h"
@@ -55,6 +59,7 @@
 #include "tools/config_check.h"
 #include "tools/database_look.h"
 #include "tools/night_report.h"
+#include "tools/nightly_platform.h"
 
 namespace {
 
@@ -72,42 +77,102 @@ constexpr char kDefaultStatusFile[] = "kelbor.prom";
 // consumer that missed a week its lines.
 constexpr std::size_t kKeptParameterFiles = 14;
 
-// Where the night stands, for the signal handler: looking at the database
-// before the batch runs, the batch running (batchPid), or the batch ended.
+// Where the night stands, for the stop handler: looking at the database
+// before the batch runs, the batch running, or the batch ended.
 enum Phase : int { kLooking, kBatchRunning, kJudging };
 volatile sig_atomic_t phase = kLooking;
-volatile sig_atomic_t batchPid = 0;
 volatile sig_atomic_t stopSignal = 0;
+// Set when the wrapper's own time limit (--time-limit) stopped the night.
+volatile sig_atomic_t limitReached = 0;
+// The summary line of a night whose look at the database the time limit
+// ended, formed before the limit can strike.
+char limitStoppedLook[200] = {};
 
-// A time limit (timeout, systemd) stops the wrapper with SIGTERM, often
-// twice over (timeout signals the wrapper and then its whole group): the
-// batch gets the signal too, and the wrapper still judges the night. Before
-// the batch runs (the look at the database may hang on a silent server)
-// there is nothing to judge: the night fails at once.
+// A time limit (timeout, systemd, --time-limit) stops the wrapper with
+// SIGTERM, often twice over (timeout signals the wrapper and then its whole
+// group): the batch gets the stop too, and the wrapper still judges the
+// night. Before the batch runs (the look at the database may hang on a
+// silent server) there is nothing to judge: the night fails at once.
 void onStop(int sig) {
     stopSignal = sig;
     if (phase == kBatchRunning) {
-        // Before the fork returned, main passes the stop on itself.
-        if (batchPid > 0) kill(static_cast<pid_t>(batchPid), sig);
+        // Before the batch started, its start passes the stop on.
+        stopRunningProgram(sig);
         return;
     }
     if (phase == kJudging) return;
     static const char kStopped[] =
         "kelbor run (not started): failed: stopped by a signal while looking at the database "
         "(a time limit? the server did not answer)\n";
-    ssize_t ignored = write(STDOUT_FILENO, kStopped, sizeof kStopped - 1);
-    (void)ignored;
-    _exit(kFailed);
+    if (limitReached) {
+        writeStandardOutput(limitStoppedLook, std::strlen(limitStoppedLook));
+    } else {
+        writeStandardOutput(kStopped, sizeof kStopped - 1);
+    }
+    endNow(kFailed);
+}
+
+// The night's own time limit: when it passes before the night is judged,
+// the night is stopped as by SIGTERM. On Windows, where the Task
+// Scheduler's limit ends the wrapper without a word, this is how a night
+// hung on a silent server still gets its verdict.
+class TimeLimit {
+  public:
+    // text: the limit as given ("6h"); seconds: 0 for none.
+    TimeLimit(const std::string& text, long seconds) {
+        if (seconds <= 0) return;
+        std::snprintf(limitStoppedLook, sizeof limitStoppedLook,
+                      "kelbor run (not started): failed: stopped by the time limit of %s while "
+                      "looking at the database (the server did not answer)\n",
+                      text.c_str());
+        watcher_ = std::thread([this, seconds] {
+            std::unique_lock<std::mutex> hold(guard_);
+            if (ended_.wait_for(hold, std::chrono::seconds(seconds), [this] { return done_; }))
+                return;
+            limitReached = 1;
+            onStop(SIGTERM);
+        });
+    }
+    ~TimeLimit() {
+        if (!watcher_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> hold(guard_);
+            done_ = true;
+        }
+        ended_.notify_all();
+        watcher_.join();
+    }
+
+  private:
+    std::mutex guard_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    std::thread watcher_;
+};
+
+// A time limit as given on the command line: whole seconds, minutes or
+// hours ("90s", "45m", "6h"), at most a week. Returns the seconds, or -1
+// for anything else.
+long parseTimeLimit(const std::string& text) {
+    static const std::regex kLimit("([0-9]{1,6})([smh])");
+    std::smatch parts;
+    if (!std::regex_match(text, parts, kLimit)) return -1;
+    long unit = parts[2] == "s" ? 1 : parts[2] == "m" ? 60 : 3600;
+    long seconds = std::stol(parts[1]) * unit;
+    return seconds > 0 && seconds <= 7 * 24 * 3600 ? seconds : -1;
 }
 
 void printUsage(std::ostream& out) {
-    out << "usage: " << kMe << " [--status-file PATH] [--day YYYYMMDD] CONFIG PARAM2 PARAM3\n"
+    out << "usage: " << kMe
+        << " [--status-file PATH] [--day YYYYMMDD] [--time-limit TIME] CONFIG PARAM2 "
+           "PARAM3\n"
         << "Runs \"kelbor CONFIG PARAM2 PARAM3\" in the current directory under the lock "
         << kRunLockName
         << ",\nprints one summary line and exits 0 for a good night, 1 for a failed "
            "one\n(or one whose outcome cannot be known), 2 for wrong usage, 3 when another\nrun "
            "holds the lock, 4 when the accounting day has no day records.\n"
-        << "KELBOR names the batch (default: kelbor from PATH). The status file for\nmonitoring "
+        << "KELBOR names the batch (default: kelbor " << packageProgramsPlace()
+        << "). The status file for\nmonitoring "
            "(Prometheus textfile format) is "
         << kDefaultStatusFile
         << " in the current directory\nunless --status-file names "
@@ -115,32 +180,23 @@ void printUsage(std::ostream& out) {
         << "Nights missed since the last good one (" << kStateFileName
         << ") are caught up first,\noldest first, up to " << kCatchUpBound
         << " days. --day processes that one past accounting day\nthrough kelbor-catchup "
-           "(beside KELBOR when it is set, else from PATH) instead.\n";
+           "(beside KELBOR when it is set, else "
+        << packageProgramsPlace() << ") instead.\n"
+        << "--time-limit stops a night still going after TIME (90s, 45m, 6h) as SIGTERM\nwould "
+           "(the batch "
+           "is stopped, the night fails).\n";
 }
 
 std::string errnoText(int error) {
     return std::strerror(error);
 }
 
-bool readWhole(int fd, off_t from, std::string& text) {
-    char buffer[65536];
-    text.clear();
-    for (off_t at = from;;) {
-        ssize_t n = pread(fd, buffer, sizeof buffer, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) return true;
-        text.append(buffer, static_cast<std::size_t>(n));
-        at += n;
-    }
-}
-
 bool readFileText(const char* path, std::string& text) {
     int error = 0;
     int fd = openInputFile(path, LinkRule::kRefuse, error);
     if (fd < 0) return false;
-    bool ok = readWhole(fd, 0, text);
-    close(fd);
+    bool ok = readFrom(fd, 0, text);
+    closeFile(fd);
     return ok;
 }
 
@@ -237,167 +293,126 @@ bool isKeptName(const std::string& name) {
 // removes the oldest kept files beyond the limit. Returns false (reason set)
 // when the file could not be kept; the run must not start then.
 bool keepParameterFile(std::string& keptAs, std::string& reason, std::size_t keepAtLeast) {
-    struct stat st {};
-    if (lstat(kParameterFile, &st) != 0) return true;
-    if (!S_ISREG(st.st_mode)) return true;  // the batch refuses it and logs that
-    if (st.st_size > 0) {
+    long long size = 0;
+    std::time_t lastWrite = 0;
+    // Anything but a regular file the batch refuses, and logs that.
+    if (!regularFile(kParameterFile, size, lastWrite)) return true;
+    if (size > 0) {
         std::tm local{};
-        localtime_r(&st.st_mtime, &local);
+        localTime(lastWrite, local);
         char stamp[32];
         std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
         std::string name = std::string(kParameterFile) + "." + stamp;
-        struct stat other {};
-        for (int n = 2; lstat(name.c_str(), &other) == 0; ++n) {
+        auto taken = [](const std::string& n) {
+            std::error_code ignored;
+            return std::filesystem::symlink_status(n, ignored).type() !=
+                   std::filesystem::file_type::not_found;
+        };
+        for (int n = 2; taken(name); ++n) {
             name = std::string(kParameterFile) + "." + stamp + "-" + std::to_string(n);
         }
-        if (rename(kParameterFile, name.c_str()) != 0) {
+        // rename replaces nothing on Windows; here the name is free.
+        if (std::rename(kParameterFile, name.c_str()) != 0) {
             reason = "cannot keep kelbortgb as " + name + ": " + errnoText(errno);
             return false;
         }
         keptAs = name;
     }
     std::vector<std::string> kept;
-    if (DIR* dir = opendir(".")) {
-        while (dirent* entry = readdir(dir)) {
-            if (isKeptName(entry->d_name)) kept.emplace_back(entry->d_name);
-        }
-        closedir(dir);
+    for (const std::string& name : namesInCurrentDirectory()) {
+        if (isKeptName(name)) kept.push_back(name);
     }
     std::sort(kept.begin(), kept.end());
-    for (std::size_t i = 0; i + keepAtLeast < kept.size(); ++i) unlink(kept[i].c_str());
+    for (std::size_t i = 0; i + keepAtLeast < kept.size(); ++i) std::remove(kept[i].c_str());
     return true;
 }
 
 // Where kelbor.log stood when the run started.
 struct LogMark {
-    int fd = -1;  // read-only, follows the file through a rename
-    off_t offset = 0;
-    ino_t inode = 0;
-    dev_t device = 0;
+    bool found = false;  // a kelbor.log was there
+    int fd = -1;         // read-only, follows the file through a rename (Linux)
+    long long offset = 0;
+    FileIdentity identity;
 };
 
 LogMark markLog() {
     LogMark mark;
     int error = 0;
-    mark.fd = openInputFile(kLogName, LinkRule::kRefuse, error);
-    if (mark.fd < 0) return mark;
-    struct stat st {};
-    if (fstat(mark.fd, &st) != 0) {
-        close(mark.fd);
-        mark.fd = -1;
-        return mark;
+    int fd = openInputFile(kLogName, LinkRule::kRefuse, error);
+    if (fd < 0) return mark;
+    mark.offset = fileSize(fd);
+    mark.found = mark.offset >= 0 && identityOf(fd, mark.identity);
+    if (mark.found && mayHoldLogOpen()) {
+        mark.fd = fd;
+    } else {
+        closeFile(fd);
     }
-    mark.offset = st.st_size;
-    mark.inode = st.st_ino;
-    mark.device = st.st_dev;
     return mark;
 }
 
 // This run's entries: what the file marked at the start gained (it may have
-// been renamed meanwhile), or else the whole of the kelbor.log the run
-// started afresh. Returns false with reason set when neither holds.
+// been renamed meanwhile, which only the open file shows), or else the
+// whole of the kelbor.log the run started afresh. Returns false with reason
+// set when neither holds.
 bool readThisRunsEntries(const LogMark& mark, std::string& text, std::string& reason) {
-    struct stat st {};
-    if (mark.fd >= 0 && fstat(mark.fd, &st) == 0 && st.st_size > mark.offset) {
-        if (readWhole(mark.fd, mark.offset, text)) return true;
+    if (mark.fd >= 0 && fileSize(mark.fd) > mark.offset) {
+        if (readFrom(mark.fd, mark.offset, text)) return true;
         reason = "kelbor.log cannot be read: " + errnoText(errno);
         return false;
     }
-    struct stat now {};
-    if (lstat(kLogName, &now) != 0 || !S_ISREG(now.st_mode)) {
+    int error = 0;
+    int fd = openInputFile(kLogName, LinkRule::kRefuse, error);
+    if (fd < 0) {
         reason = "the run left no kelbor.log";
         return false;
     }
-    if (mark.fd >= 0 && now.st_ino == mark.inode && now.st_dev == mark.device) {
-        reason = "the run wrote nothing to kelbor.log";
-        return false;
+    FileIdentity now;
+    bool known = identityOf(fd, now);
+    long long from = 0;
+    if (known && mark.found && now == mark.identity) {
+        // The file marked, still under its name.
+        if (fileSize(fd) <= mark.offset) {
+            closeFile(fd);
+            reason = "the run wrote nothing to kelbor.log";
+            return false;
+        }
+        from = mark.offset;
     }
-    if (!readFileText(kLogName, text)) {
-        reason = "kelbor.log cannot be read: " + errnoText(errno);
+    bool read = readFrom(fd, from, text);
+    int readError = errno;
+    closeFile(fd);
+    if (!read) {
+        reason = "kelbor.log cannot be read: " + errnoText(readError);
         return false;
     }
     return true;
 }
 
-struct BatchRun {
-    int status = -1;  // waitpid's status
-    bool started = false;
-    std::string startError;
-    std::vector<std::string> stderrLines;
-};
-
-// The batch: KELBOR when set, else kelbor from PATH. Another program of the
-// package (kelbor-catchup): beside KELBOR when it is set, else from PATH.
+// The batch: KELBOR when set, else kelbor where the platform keeps the
+// package's programs. Another program of the package (kelbor-catchup):
+// beside KELBOR when it is set, else where the batch would be.
 std::string packageProgram(const char* name) {
     const char* kelbor = std::getenv("KELBOR");
-    if (kelbor == nullptr || *kelbor == '\0') return name;
+    if (kelbor == nullptr || *kelbor == '\0') return packageProgramPath(name);
     if (std::strcmp(name, "kelbor") == 0) return kelbor;
     std::string dir = kelbor;
-    std::size_t slash = dir.rfind('/');
+    std::size_t slash = dir.find_last_of(pathSeparators());
     return slash == std::string::npos ? name : dir.substr(0, slash + 1) + name;
 }
 
-BatchRun runBatch(int lockFd, const std::string& program, const std::vector<std::string>& args) {
-    BatchRun run;
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        run.startError = "pipe: " + errnoText(errno);
-        return run;
-    }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::fflush(stdout);
-    // From the fork on a stop is the batch's to take; the handler passes it on.
+// Runs a program under the lock (it inherits the lock's descriptor, shared
+// with the children before): what it writes on standard error is passed on
+// as it comes and kept for the verdict, line by line. From the start on a
+// stop is the program's to take; the stop handler passes it on.
+ProgramEnd runBatch(const std::string& program, const std::vector<std::string>& args,
+                    std::vector<std::string>& stderrLines) {
     phase = kBatchRunning;
-    pid_t pid = fork();
-    if (pid < 0) {
-        phase = kJudging;
-        run.startError = "fork: " + errnoText(errno);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        return run;
-    }
-    if (pid == 0) {
-        // The batch inherits the lock, so it stays held while the batch lives.
-        (void)lockFd;
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGINT, SIG_DFL);
-        dup2(pipeFds[1], STDERR_FILENO);
-        if (program.find('/') != std::string::npos) {
-            execv(program.c_str(), argv.data());
-        } else {
-            execvp(program.c_str(), argv.data());
-        }
-        std::fprintf(stderr, "%s: cannot start %s: %s\n", kMe, program.c_str(),
-                     std::strerror(errno));
-        _exit(127);
-    }
-    batchPid = pid;
-    run.started = true;
-    // A stop that came between the fork and here has not reached the batch.
-    if (stopSignal != 0) kill(pid, stopSignal);
-    close(pipeFds[1]);
-    // Every byte on standard error is passed on as it comes and kept for the
-    // verdict.
-    std::string captured;
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        captured.append(buffer, static_cast<std::size_t>(n));
-        ssize_t ignored = write(STDERR_FILENO, buffer, static_cast<std::size_t>(n));
-        (void)ignored;
-    }
-    close(pipeFds[0]);
-    while (waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
-    }
+    ProgramEnd run = runCapturing(program, args);
     phase = kJudging;
-    std::istringstream lines(captured);
+    std::istringstream lines(run.errorOutput);
     for (std::string line; std::getline(lines, line);) {
-        if (!line.empty()) run.stderrLines.push_back(line);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) stderrLines.push_back(line);
     }
     return run;
 }
@@ -471,9 +486,8 @@ void writeStatusFile(const std::string& path, const Night& night, std::time_t en
 
 // This program, to run it again for a missed night.
 std::string selfPath() {
-    char path[4096] = {};
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string(kMe);
+    std::string path = ownPath();
+    return path.empty() ? std::string(kMe) : path;
 }
 
 // Runs this wrapper with --day for each accounting day between the last one
@@ -483,7 +497,7 @@ std::string selfPath() {
 // what stopped and how to go on. Without a state file (the first night)
 // there is nothing to catch up.
 int catchUpMissedNights(const std::string& statusFile, const std::vector<std::string>& args,
-                        int lockFd, const std::string& yesterday, std::size_t& caughtUp) {
+                        const std::string& yesterday, std::size_t& caughtUp) {
     std::string last, problem;
     if (!readLastProcessedDay(kStateFileName, last, problem)) {
         if (!problem.empty()) {
@@ -508,14 +522,15 @@ int catchUpMissedNights(const std::string& statusFile, const std::vector<std::st
     for (const std::string& d : days) {
         std::vector<std::string> dayArgs = {"--status-file", statusFile, "--day", d};
         dayArgs.insert(dayArgs.end(), args.begin(), args.begin() + 3);
-        BatchRun run = runBatch(lockFd, selfPath(), dayArgs);
-        int code = run.started && WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1;
+        std::vector<std::string> ignored;  // passed on already
+        ProgramEnd run = runBatch(selfPath(), dayArgs, ignored);
+        int code = run.started && run.exited ? run.code : -1;
         if (code != kGood) {
             std::cout << "kelbor catch-up: failed: the missed night of " << isoDate(d) << " (exit "
                       << code << ") stops the catch-up; yesterday " << isoDate(yesterday)
                       << " and the days between are not processed. Retry it with \"" << command(d)
-                      << "\", or once it is done by hand mark it done with \"echo "
-                      << "'last_processed_day " << d << "' > " << kStateFileName
+                      << "\", or once it is done by hand mark it done with \""
+                      << markDoneCommand("last_processed_day " + d, kStateFileName)
                       << "\"; the next night goes on from there\n";
             return kFailed;
         }
@@ -540,7 +555,9 @@ int main(int argc, char** argv) {
         return kGood;
     }
     std::string statusFile = kDefaultStatusFile;
-    std::string day;  // --day: a missed night's accounting day
+    std::string day;            // --day: a missed night's accounting day
+    std::string timeLimit;      // --time-limit as given
+    long timeLimitSeconds = 0;  // 0 for none
     bool usage = false;
     while (!usage && !args.empty() && args[0].rfind("--", 0) == 0) {
         std::string option = args[0];
@@ -561,30 +578,27 @@ int main(int argc, char** argv) {
         } else if (option == "--day") {
             day = value;
             usage = usage || !isCalendarDay(day.c_str());
+        } else if (option == "--time-limit") {
+            timeLimit = value;
+            timeLimitSeconds = parseTimeLimit(value);
         } else {
             usage = true;
         }
     }
-    if (usage || args.size() < 3 || statusFile.empty()) {
+    if (usage || args.size() < 3 || statusFile.empty() || timeLimitSeconds < 0) {
         printUsage(std::cerr);
         return kUsage;
     }
     const std::string& config = args[0];
     const bool logOn = !args[2].empty() && args[2][0] == 'D';
 
-    struct sigaction stop {};
-    stop.sa_handler = onStop;
-    sigemptyset(&stop.sa_mask);
-    sigaction(SIGTERM, &stop, nullptr);
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGHUP, &stop, nullptr);
+    onStopRequest(onStop);
 
     // Two runs at once would both insert the same follow-ups (duplicate-key
     // errors) and cancel bookings twice, so a run never starts beside
     // another. The batch inherits the descriptor, so the lock is held while
     // either of them lives.
-    char cwdBuffer[4096] = {};
-    const std::string cwd = getcwd(cwdBuffer, sizeof cwdBuffer) != nullptr ? cwdBuffer : ".";
+    const std::string lockPath = currentDirectory() + pathSeparators()[0] + kRunLockName;
     // Started by a holder of the lock (the wrapper catching up a night), it
     // takes the lock on the holder's descriptor; otherwise on kelbor.lock
     // opened afresh by the rules kelbor-catchup checks that descriptor by.
@@ -593,19 +607,16 @@ int main(int argc, char** argv) {
     int lockError = 0;
     int lockRc = takeRunLock(inherited, lockFd, lockError);
     if (lockRc == kRunLockHeld) {
-        std::cout << "kelbor: not started: another run still holds " << cwd << "/" << kRunLockName
-                  << "\n";
+        std::cout << "kelbor: not started: another run still holds " << lockPath << "\n";
         return kLockHeld;
     }
     if (lockRc != kRunLockTaken && inherited != nullptr) {
         std::cout << "kelbor: not started: " << kRunLockFdEnv << "=" << inherited
-                  << " is not a descriptor of " << cwd << "/" << kRunLockName
-                  << " that can be locked\n";
+                  << " is not a descriptor of " << lockPath << " that can be locked\n";
         return kFailed;
     }
     if (lockRc != kRunLockTaken) {
-        std::cout << "kelbor: not started: cannot open the lock file " << cwd << "/" << kRunLockName
-                  << "\n";
+        std::cout << "kelbor: not started: cannot open the lock file " << lockPath << "\n";
         return kFailed;
     }
     // A fresh lock file is opened closed-on-exec; the programs started under
@@ -613,8 +624,11 @@ int main(int argc, char** argv) {
     // wrapper end first.
     // Every program started under the lock (kelbor-catchup, the wrapper for
     // a missed night) takes it on this descriptor.
-    setenv(kRunLockFdEnv, std::to_string(shareWithChildren(lockFd)).c_str(), 1);
+    setEnvironment(kRunLockFdEnv, std::to_string(shareWithChildren(lockFd)));
 
+    // From here the night may be stopped by its time limit; the limit ends
+    // (its thread joined) when main returns.
+    TimeLimit limit(timeLimit, timeLimitSeconds);
     Night night;
     night.look = lookAtDatabase(config, day);
     endLook();
@@ -622,7 +636,7 @@ int main(int argc, char** argv) {
     // Missed nights first, each judged as a night of its own.
     std::size_t caughtUp = 0;
     if (day.empty() && night.look.done) {
-        int rc = catchUpMissedNights(statusFile, args, lockFd, night.look.accountingDay, caughtUp);
+        int rc = catchUpMissedNights(statusFile, args, night.look.accountingDay, caughtUp);
         if (rc != kGood) {
             // The night failed before its own run: monitoring sees it so.
             night.exitCode = rc;
@@ -635,7 +649,8 @@ int main(int argc, char** argv) {
     std::string keptAs, keepFailure;
     std::vector<std::string> reasons;  // why the night failed
     std::string unknown;               // why its outcome cannot be known
-    BatchRun run;
+    ProgramEnd run;
+    std::vector<std::string> stderrLines;
     std::string text;
     // The parameter files this night kept stay for the consumer; a missed
     // night's run leaves the pruning to the night.
@@ -645,10 +660,10 @@ int main(int argc, char** argv) {
     } else {
         LogMark mark = markLog();
         if (day.empty()) {
-            run = runBatch(lockFd, packageProgram("kelbor"), args);
+            run = runBatch(packageProgram("kelbor"), args, stderrLines);
         } else {
             std::vector<std::string> catchUpArgs = {args[0], day, args[1], args[2]};
-            run = runBatch(lockFd, packageProgram("kelbor-catchup"), catchUpArgs);
+            run = runBatch(packageProgram("kelbor-catchup"), catchUpArgs, stderrLines);
         }
         if (!run.started) {
             reasons.push_back("not started: " + run.startError);
@@ -659,12 +674,12 @@ int main(int argc, char** argv) {
         } else if (!startsWithRunStamp(text)) {
             unknown = "this run's entries in kelbor.log do not start with its time stamp";
         }
-        if (mark.fd >= 0) close(mark.fd);
+        if (mark.fd >= 0) closeFile(mark.fd);
     }
     // A log that could not be opened or written holds too little to judge by.
     // The batch's own texts for a log it could not open or write:
     // "Fehler: fopen(kelbor.log)! ..." and "Fehler: fwrite(kelbor.log)! RC:...".
-    for (const std::string& line : run.stderrLines) {
+    for (const std::string& line : stderrLines) {
         if (line.find("(kelbor.log)!") != std::string::npos) {
             unknown = "kelbor.log could not be written";
         }
@@ -715,17 +730,17 @@ int main(int argc, char** argv) {
         line << "outcome unknown: " << unknown;
         reasons.emplace_back();
     }
-    if (run.started && !(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0)) {
-        int code = WIFEXITED(run.status)
-                       ? WEXITSTATUS(run.status)
-                       : 128 + (WIFSIGNALED(run.status) ? WTERMSIG(run.status) : 0);
-        reasons.push_back("the batch ended with status " + std::to_string(code));
+    if (run.started && !(run.exited && run.code == 0)) {
+        reasons.push_back("the batch ended with status " + run.status);
     }
-    if (stopSignal != 0) {
+    if (limitReached) {
+        reasons.push_back("stopped by the time limit of " + timeLimit +
+                          " (the server did not answer?)");
+    } else if (stopSignal != 0) {
         reasons.push_back("stopped by signal " + std::to_string(stopSignal) +
                           " (a time limit? the server did not answer)");
     }
-    for (const std::string& err : run.stderrLines) reasons.push_back("standard error: " + err);
+    for (const std::string& err : stderrLines) reasons.push_back("standard error: " + err);
 
     bool empty = night.look.done && night.look.dayRecords == 0;
     bool failed = false;

@@ -527,9 +527,10 @@ TEST(NightlyWrapper, HelpAndVersionGoToStandardOutput) {
     kt::TempDir work;
     kt::RunResult help = kt::runProgram({kt::nightlyBinary(), "--help"}, work.path());
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(contains(help.out,
-                         "usage: kelbor-nightly [--status-file PATH] [--day YYYYMMDD] CONFIG "
-                         "PARAM2 PARAM3\n"))
+    EXPECT_TRUE(
+        contains(help.out,
+                 "usage: kelbor-nightly [--status-file PATH] [--day YYYYMMDD] [--time-limit TIME] "
+                 "CONFIG PARAM2 PARAM3\n"))
         << help.out;
     EXPECT_EQ(help.err, "");
     kt::RunResult version = kt::runProgram({kt::nightlyBinary(), "--version"}, work.path());
@@ -663,6 +664,58 @@ TEST(NightlyWrapper, TimeLimitEndsANightHungOnASilentServer) {
                              "; errors: DB-Connect 1; the look at the database before the "
                              "run failed: cannot connect (SQLSTATE HYT00;"))
             << r.out;
+    }
+}
+
+// The wrapper's own limit (--time-limit, the Task Scheduler's way, whose
+// limit ends the wrapper without a word) stops a hung night as SIGTERM does.
+TEST(NightlyWrapper, OwnTimeLimitEndsANightHungOnASilentServer) {
+    SilentServer silent;
+    kt::addDataSource("kelbor-silent", kt::freeTdsDataSource(silent.port()));
+    fu::Batch batch;
+    batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
+    kt::writeConfig(batch.work().file("silent.ini"), "demo", "demo-pw", "kelbor-silent", "qrv");
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", batch.db().dsn(), "qrv");
+    {
+        SCOPED_TRACE("the batch hangs");
+        FakeBatch hanging("exec \"$REAL\" silent.ini \"$2\" \"$3\"\n");
+        kt::RunResult r = kt::runProgram({kt::nightlyBinary(), "--time-limit", "5s",
+                                          batch.work().file("kelbor.ini"), "XXX", "D"},
+                                         batch.work().path(),
+                                         {{"KELBOR", hanging.path}, {"REAL", kt::kelborBinary()}},
+                                         "", {"KELBOR_DBG"});
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_TRUE(std::regex_match(
+            r.out, std::regex(kStamp + "accounting day 2026-03-09, 1 day records; 0 follow-ups "
+                                       "inserted, .*; no errors; the batch ended with status 143; "
+                                       "stopped by the time limit of 5s \\(the server did not "
+                                       "answer\\?\\); follow-ups without credit not checked: "
+                                       "the night was stopped \\(kelbor-config check lists "
+                                       "them\\)\n")))
+            << r.out;
+        EXPECT_TRUE(
+            contains(kt::readFile(batch.work().file("kelbor.prom")), "kelbor_nightly_success 0"));
+    }
+    {
+        SCOPED_TRACE("the look before the run hangs");
+        kt::RunResult r = kt::runProgram(
+            {kt::nightlyBinary(), "--time-limit=2s", batch.work().file("silent.ini"), "XXX", "D"},
+            batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_EQ(r.out,
+                  "kelbor run (not started): failed: stopped by the time limit of 2s while looking "
+                  "at the database (the server did not answer)\n");
+    }
+    {
+        SCOPED_TRACE("a limit that is no time");
+        for (const char* limit : {"0s", "6", "-5m", "2d", "169h", " 5s"}) {
+            kt::RunResult r = kt::runProgram({kt::nightlyBinary(), "--time-limit", limit,
+                                              batch.work().file("kelbor.ini"), "XXX", "D"},
+                                             batch.work().path(), {{"KELBOR", kt::kelborBinary()}},
+                                             "", {"KELBOR_DBG"});
+            EXPECT_EQ(r.exitCode, 2) << limit;
+            EXPECT_EQ(r.out, "") << limit;
+        }
     }
 }
 
