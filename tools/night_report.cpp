@@ -7,6 +7,7 @@
 #include "tools/night_report.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -45,6 +46,21 @@ std::string failureKind(const std::string& line) {
     return "other";
 }
 
+// The lines of text, each without its line end: a line feed, or carriage
+// return and line feed as the batch writes them on Windows.
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t nl = text.find('\n', pos);
+        std::size_t end = nl == std::string::npos ? text.size() : nl;
+        std::size_t cut = nl != std::string::npos && end > pos && text[end - 1] == '\r' ? 1 : 0;
+        lines.push_back(text.substr(pos, end - pos - cut));
+        pos = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    return lines;
+}
+
 std::string trimmed(const std::string& text) {
     std::size_t first = text.find_first_not_of(' ');
     if (first == std::string::npos) return "";
@@ -57,11 +73,7 @@ std::string trimmed(const std::string& text) {
 RunEntries readRunEntries(const std::string& text) {
     RunEntries entries;
     entries.complete = text.empty() || text.back() == '\n';
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t nl = text.find('\n', pos);
-        std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        pos = nl == std::string::npos ? text.size() : nl + 1;
+    for (const std::string& line : linesOf(text)) {
         if (startsWith(line, kStampLine) && entries.stamp.empty()) {
             std::string stamp = line.substr(std::strlen(kStampLine));
             std::size_t at = stamp.find(kStampTime);
@@ -97,11 +109,7 @@ RunEntries readRunEntries(const std::string& text) {
 
 std::set<std::pair<std::string, std::string>> readParameterLines(const std::string& text) {
     std::set<std::pair<std::string, std::string>> days;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t nl = text.find('\n', pos);
-        std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        pos = nl == std::string::npos ? text.size() : nl + 1;
+    for (const std::string& line : linesOf(text)) {
         // The last two fields are the personnel number and dd.mm.yyyy.
         std::size_t lastComma = line.rfind(',');
         if (lastComma == std::string::npos || lastComma == 0) continue;
@@ -116,5 +124,8 @@ std::set<std::pair<std::string, std::string>> readParameterLines(const std::stri
 }
 
 bool startsWithRunStamp(const std::string& text) {
-    return text.compare(0, 1 + std::strlen(kStampLine), std::string("\n") + kStampLine) == 0;
+    for (const char* lineEnd : {"\n", "\r\n"}) {
+        if (text.rfind(lineEnd + std::string(kStampLine), 0) == 0) return true;
+    }
+    return false;
 }
