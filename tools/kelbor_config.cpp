@@ -9,16 +9,6 @@
 // input with --password-stdin; decipher takes its hex text from standard
 // input too. The process makes itself non-dumpable first, so no core file
 // of it holds a password.
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -50,10 +40,17 @@ constexpr char kUsage[] =
     "      user's group and mode 0640 when that user exists; otherwise a new file gets\n"
     "      mode 0600 and a rewrite keeps the group and mode of the file it replaces\n"
     "      (never access for others).\n"
+    "      On Windows FILE gets an access list of its own, nothing inherited from its\n"
+    "      folder: full control for the writer, SYSTEM and the Administrators. --group\n"
+    "      NAME lets that account or group read it too (the account of the nightly\n"
+    "      task); a rewrite without --group keeps who could read it, but never Everyone\n"
+    "      or Users. One owned by another account (SYSTEM and the Administrators aside)\n"
+    "      is not replaced. The file is written with CR LF line ends.\n"
     "  kelbor-config show FILE [--reveal]\n"
     "      Prints the values the batch takes from FILE, then every entry deciphered;\n"
     "      unless --reveal, only LOGIN, DATABASE and SCHEMA values are shown, and none\n"
     "      that is the password. Warns about entries that answer every key.\n"
+    "      On Windows it lists FILE's owner and access list too.\n"
     "  kelbor-config check FILE\n"
     "      Connects as the batch would and reads, changing nothing: each table, the\n"
     "      server's clock, the accounting day and its day records. Run by root, also\n"
@@ -66,8 +63,8 @@ constexpr char kUsage[] =
     "      to.\n"
     "  kelbor-config --help | --version\n"
     "Options take their value as --opt VALUE or --opt=VALUE, in any order.\n"
-    "The service user is kelbor, or the user named by the environment variable\n"
-    "KELBOR_SERVICE_USER.\n";
+    "The service user (Linux) is kelbor, or the user named by the environment\n"
+    "variable KELBOR_SERVICE_USER.\n";
 
 // The batch keeps at most kLoginValueWidth characters of a login value and
 // hands at most kLoginWidth of them to the driver manager; the stored
@@ -75,14 +72,6 @@ constexpr char kUsage[] =
 constexpr std::size_t kValueLimit = kLoginValueWidth;
 constexpr std::size_t kConnectLimit = kLoginWidth;
 constexpr std::size_t kSchemaLimit = kSchemaNameWidth;
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
-struct Failure {
-    int code;
-    std::string message;
-};
 
 int fail(const Failure& f) {
     std::cerr << "kelbor-config: " << f.message << "\n";
@@ -136,49 +125,15 @@ bool readStdinLine(std::string& line) {
     return true;
 }
 
-// Asks on the terminal with echo off. Returns false when there is no
-// terminal or reading fails.
-bool promptHidden(int tty, const std::string& prompt, std::string& answer) {
-    termios saved{};
-    if (tcgetattr(tty, &saved) != 0) return false;
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    quiet.c_lflag |= ECHONL;
-    if (tcsetattr(tty, TCSAFLUSH, &quiet) != 0) return false;
-    if (write(tty, prompt.data(), prompt.size()) < 0) return false;
-    answer.clear();
-    char ch = 0;
-    bool ok = false;
-    while (read(tty, &ch, 1) == 1) {
-        if (ch == '\n') {
-            ok = true;
-            break;
-        }
-        answer.push_back(ch);
-    }
-    wipeMemory(&ch, sizeof ch);
-    tcsetattr(tty, TCSAFLUSH, &saved);
-    if (!answer.empty() && answer.back() == '\r') answer.pop_back();
-    return ok;
-}
-
 bool askPassword(std::string& password, Failure& failure) {
-    int tty = open("/dev/tty", O_RDWR | O_NOCTTY);
-    if (tty < 0) {
-        failure = {kExitFailure, "no terminal to ask for the password on; use --password-stdin"};
-        return false;
-    }
-    std::string again;
-    bool ok =
-        promptHidden(tty, "Password: ", password) && promptHidden(tty, "Repeat password: ", again);
-    close(tty);
-    if (!ok) {
-        failure = {kExitFailure, "could not read the password from the terminal"};
-        return false;
-    }
-    bool same = password == again;
-    wipeString(again);
+    std::vector<std::string> answers;
+    bool ok = askHidden({"Password: ", "Repeat password: "}, answers, failure);
+    bool same = ok && answers[0] == answers[1];
+    if (ok) password = answers[0];
+    for (std::string& answer : answers) wipeString(answer);
+    if (!ok) return false;
     if (!same) {
+        wipeString(password);
         failure = {kExitFailure, "the two passwords differ"};
         return false;
     }
@@ -268,129 +223,6 @@ bool onePath(const std::string& command, const ParsedArgs& parsed, std::string& 
     return true;
 }
 
-// Who gets the written file and with which mode. Its owner is always the
-// writer.
-struct FileAccess {
-    mode_t mode = S_IRUSR | S_IWUSR;
-    gid_t group = static_cast<gid_t>(-1);  // -1: the writer's
-    std::string groupName;
-    std::string note;  // told on standard error once the file is written
-};
-
-// A new file is private to its writer; --group shares it with one group
-// for reading. Root writes for the service user: its group may read. A
-// rewrite otherwise keeps the group and mode the replaced file had, so a
-// file once handed to the service user stays readable for it. Others never
-// get access to a file that holds the password.
-//
-// A file owned by another user is not replaced: it may have been planted
-// in a folder both can write, and keeping its owner would hand that user
-// the password. Root and the writer are the only owners kept.
-bool chooseAccess(const std::string& path, const ParsedArgs& parsed, FileAccess& access,
-                  Failure& failure) {
-    struct stat st {};
-    const bool exists = lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    if (exists && st.st_uid != 0 && st.st_uid != geteuid()) {
-        failure = {kExitFailure, "will not replace " + path + ": it belongs to the user " +
-                                     userName(st.st_uid) +
-                                     ", who could then read the password; remove it first "
-                                     "(and check who may write its folder)"};
-        return false;
-    }
-    if (parsed.has("--group")) {
-        const std::string& name = parsed.options.at("--group");
-        const group* gr = getgrnam(name.c_str());
-        if (gr == nullptr) {
-            failure = {kExitUsage, "write: unknown group " + name};
-            return false;
-        }
-        access.mode = S_IRUSR | S_IWUSR | S_IRGRP;
-        access.group = gr->gr_gid;
-        access.groupName = name;
-        return true;
-    }
-    // A group the operator gave the file earlier (anything but root's own)
-    // stays.
-    const bool operatorsGroup = exists && st.st_gid != 0;
-    if (geteuid() == 0 && !operatorsGroup) {
-        ServiceUser user = serviceUser();
-        if (user.exists) {
-            access.mode = S_IRUSR | S_IWUSR | S_IRGRP;
-            access.group = user.gid;
-            access.groupName = user.groupName;
-            return true;
-        }
-        access.note = "note: there is no user " + user.name +
-                      " (KELBOR_SERVICE_USER names the "
-                      "service user), so " +
-                      path +
-                      " is readable by root only; give it to the "
-                      "service user's group with --group GROUP";
-    }
-    if (!exists) return true;
-    access.mode = st.st_mode & (S_IRWXU | S_IRWXG);
-    access.group = st.st_gid;
-    const group* gr = getgrgid(st.st_gid);
-    access.groupName = gr != nullptr ? gr->gr_name : std::to_string(st.st_gid);
-    return true;
-}
-
-// Why the folder that is to hold path cannot, or an empty text.
-std::string folderProblem(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    // Built in one go: assigning "/" to the cut text afterwards made GCC 12
-    // warn (-Wrestrict) about an overlap that cannot happen.
-    const std::string folder = slash == std::string::npos ? std::string(".")
-                               : slash == 0               ? std::string("/")
-                                                          : path.substr(0, slash);
-    struct stat st {};
-    if (stat(folder.c_str(), &st) != 0) {
-        if (errno == ENOENT) return "the directory " + folder + " does not exist";
-        return "the directory " + folder + ": " + std::strerror(errno);
-    }
-    if (!S_ISDIR(st.st_mode)) return folder + " is not a directory";
-    return "";
-}
-
-// Writes content to a new file next to path with the chosen access and
-// renames it over path, so a reader never sees half a file and the mode
-// holds even when path existed with a wider one.
-bool replaceFile(const std::string& path, const std::string& content, const FileAccess& access,
-                 Failure& failure) {
-    std::string problem = folderProblem(path);
-    if (!problem.empty()) {
-        failure = {kExitFailure, "cannot write " + path + ": " + problem};
-        return false;
-    }
-    std::string temp = path + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        failure = {kExitFailure, "cannot write " + path + ": " + std::strerror(errno)};
-        return false;
-    }
-    std::string step = "cannot write " + path;
-    bool ok = fchmod(fd, S_IRUSR | S_IWUSR) == 0;
-    if (ok && access.group != static_cast<gid_t>(-1)) {
-        ok = fchown(fd, static_cast<uid_t>(-1), access.group) == 0;
-        if (!ok) step = "cannot give " + path + " to the group " + access.groupName;
-    }
-    ok = ok && fchmod(fd, access.mode) == 0;
-    std::size_t done = 0;
-    while (ok && done < content.size()) {
-        ssize_t n = write(fd, content.data() + done, content.size() - done);
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        failure = {kExitFailure, step + ": " + std::strerror(errno)};
-        unlink(temp.c_str());
-    }
-    return ok;
-}
-
 void appendEntry(std::string& content, int number, const char* key, const char* label,
                  const std::string& value) {
     content += std::string("[kelbor];KELBOR;") + label + "\n";
@@ -413,7 +245,8 @@ int cmdWrite(const ParsedArgs& parsed) {
         if (!reason.empty()) return fail({kExitUsage, reason});
     }
     FileAccess access;
-    if (!chooseAccess(path, parsed, access, failure)) return fail(failure);
+    const std::string* group = parsed.has("--group") ? &parsed.options.at("--group") : nullptr;
+    if (!chooseAccess(path, group, access, failure)) return fail(failure);
     std::string password;
     if (parsed.has("--password-stdin")) {
         if (!readStdinLine(password)) return fail({kExitUsage, "no password on standard input"});
@@ -546,6 +379,7 @@ int cmdShow(const ParsedArgs& parsed) {
     if (walkConfigPairs(path.c_str(), listPair, const_cast<HiddenTest*>(&hidden)) != 0) {
         std::cout << "  (the batch cannot open the file)\n";
     }
+    std::cout << describeAccess(path);
     wipeUsedValues(used);
     return 0;
 }
@@ -620,7 +454,7 @@ const Command kCommands[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-    forbidCoreDumps();
+    setUpToolProcess();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return fail({kExitUsage, "a command is missing"});
     std::string command = args[0];
