@@ -440,7 +440,10 @@ std::string lastGoodFrom(const std::string& path) {
     std::size_t at = text.find("\n" + key);
     if (at == std::string::npos) return "0";
     at += 1 + key.size();
-    return text.substr(at, text.find('\n', at) - at);
+    // Written with CR LF on Windows.
+    std::string value = text.substr(at, text.find('\n', at) - at);
+    if (!value.empty() && value.back() == '\r') value.pop_back();
+    return value;
 }
 
 void writeStatusFile(const std::string& path, const Night& night, std::time_t ended) {
