@@ -743,7 +743,8 @@ TEST(NightlyWrapper, TimeLimitEndsANightHungOnASilentServer) {
 }
 
 // The wrapper's own limit (--time-limit, the Task Scheduler's way, whose
-// limit ends the wrapper without a word) stops a hung night as SIGTERM does.
+// limit ends the wrapper without a word) stops a hung night as SIGTERM does,
+// and so does Ctrl+C, on both platforms.
 TEST(NightlyWrapper, OwnTimeLimitEndsANightHungOnASilentServer) {
     SilentServer silent;
     kt::addDataSource("kelbor-silent", kt::freeTdsDataSource(silent.port()));
@@ -771,6 +772,23 @@ TEST(NightlyWrapper, OwnTimeLimitEndsANightHungOnASilentServer) {
             << r.out;
         EXPECT_TRUE(
             contains(kt::readFile(batch.work().file("kelbor.prom")), "kelbor_nightly_success 0"));
+    }
+    {
+        // Windows' Ctrl+C, which Wine makes of SIGINT.
+        SCOPED_TRACE("Ctrl+C while the batch hangs");
+        FakeBatch hanging("exec \"$REAL\" silent.ini \"$2\" \"$3\"\n",
+                          "\"%REAL%\" silent.ini %2 %3\n");
+        kt::RunResult r =
+            kt::runProgram({"/usr/bin/timeout", "-s", "INT", "5", kt::nightlyBinary(),
+                            batch.work().file("kelbor.ini"), "XXX", "D"},
+                           batch.work().path(), {{"KELBOR", hanging.path}, {"REAL", realBatch()}},
+                           "", {"KELBOR_DBG"});
+        EXPECT_EQ(r.exitCode, 124) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out,
+                             "; no errors; the batch ended with status 130; stopped by "
+                             "signal 2 (a time limit? the server did not answer); "
+                             "follow-ups without credit not checked"))
+            << r.out;
     }
     {
         SCOPED_TRACE("the look before the run hangs");
