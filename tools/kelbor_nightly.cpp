@@ -333,7 +333,13 @@ struct LogMark {
     int fd = -1;         // read-only, follows the file through a rename (Linux)
     long long offset = 0;
     FileIdentity identity;
+    // Its first bytes: a log the batch started afresh begins with this run's
+    // time stamp, never with an earlier run's.
+    std::string head;
 };
+
+// What of the log's beginning is compared: more than an entry's time stamp.
+constexpr std::size_t kLogHead = 256;
 
 LogMark markLog() {
     LogMark mark;
@@ -341,7 +347,8 @@ LogMark markLog() {
     int fd = openInputFile(kLogName, LinkRule::kRefuse, error);
     if (fd < 0) return mark;
     mark.offset = fileSize(fd);
-    mark.found = mark.offset >= 0 && identityOf(fd, mark.identity);
+    mark.found =
+        mark.offset >= 0 && identityOf(fd, mark.identity) && readFrom(fd, 0, mark.head, kLogHead);
     if (mark.found && mayHoldLogOpen()) {
         mark.fd = fd;
     } else {
@@ -367,11 +374,16 @@ bool readThisRunsEntries(const LogMark& mark, std::string& text, std::string& re
         return false;
     }
     FileIdentity now;
-    bool known = identityOf(fd, now);
+    std::string head;
+    long long size = fileSize(fd);
+    bool known = identityOf(fd, now) && readFrom(fd, 0, head, kLogHead);
     long long from = 0;
-    if (known && mark.found && now == mark.identity) {
-        // The file marked, still under its name.
-        if (fileSize(fd) <= mark.offset) {
+    // The file marked, still under its name. Where the wrapper does not hold
+    // it open (Windows), a file made afresh may be given the same identity
+    // (Wine's come from inodes, which are reused): its beginning tells.
+    if (known && mark.found && now == mark.identity && size >= mark.offset &&
+        head.compare(0, mark.head.size(), mark.head) == 0) {
+        if (size == mark.offset) {
             closeFile(fd);
             reason = "the run wrote nothing to kelbor.log";
             return false;

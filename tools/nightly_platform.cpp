@@ -3,7 +3,9 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -282,16 +284,18 @@ bool mayHoldLogOpen() {
     return false;
 }
 
-bool readFrom(int fd, long long offset, std::string& text) {
+bool readFrom(int fd, long long offset, std::string& text, std::size_t limit) {
     text.clear();
     if (_lseeki64(fd, offset, SEEK_SET) < 0) return false;
     char buffer[65536];
-    for (;;) {
-        int n = _read(fd, buffer, sizeof buffer);
+    while (text.size() < limit) {
+        std::size_t want = std::min(sizeof buffer, limit - text.size());
+        int n = _read(fd, buffer, static_cast<unsigned>(want));
         if (n < 0) return false;
         if (n == 0) return true;
         text.append(buffer, static_cast<std::size_t>(n));
     }
+    return true;
 }
 
 bool regularFile(const char* name, long long& size, std::time_t& lastWrite) {
@@ -449,17 +453,19 @@ bool mayHoldLogOpen() {
     return true;
 }
 
-bool readFrom(int fd, long long offset, std::string& text) {
+bool readFrom(int fd, long long offset, std::string& text, std::size_t limit) {
     char buffer[65536];
     text.clear();
-    for (off_t at = static_cast<off_t>(offset);;) {
-        ssize_t n = pread(fd, buffer, sizeof buffer, at);
+    for (off_t at = static_cast<off_t>(offset); text.size() < limit;) {
+        std::size_t want = std::min(sizeof buffer, limit - text.size());
+        ssize_t n = pread(fd, buffer, want, at);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) return true;
         text.append(buffer, static_cast<std::size_t>(n));
         at += n;
     }
+    return true;
 }
 
 bool regularFile(const char* name, long long& size, std::time_t& lastWrite) {

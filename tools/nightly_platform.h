@@ -99,9 +99,9 @@ bool identityOf(int fd, FileIdentity& identity);
 // closed, which would keep the batch from starting a new log.
 bool mayHoldLogOpen();
 
-// Reads fd from offset to its end into text. Returns false (errno set)
-// when a read failed.
-bool readFrom(int fd, long long offset, std::string& text);
+// Reads fd from offset to its end, or limit bytes at most, into text.
+// Returns false (errno set) when a read failed.
+bool readFrom(int fd, long long offset, std::string& text, std::size_t limit = SIZE_MAX);
 
 // When name is a regular file in its own right (not a link, a reparse
 // point, a folder or a device): true, with its size and the time of its
