@@ -752,15 +752,23 @@ TEST(NightlyWrapper, OwnTimeLimitEndsANightHungOnASilentServer) {
     batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
     kt::writeConfig(batch.work().file("silent.ini"), "demo", "demo-pw", "kelbor-silent", "qrv");
     kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", batch.db().dsn(), "qrv");
+    // The look before the run uses the good configuration, the batch the
+    // silent one. command: what runs the wrapper, and its options.
+    FakeBatch hanging("exec \"$REAL\" silent.ini \"$2\" \"$3\"\n", "\"%REAL%\" silent.ini %2 %3\n");
+    auto hungNight = [&](std::vector<std::string> command,
+                         const std::vector<std::string>& options) {
+        command.push_back(kt::nightlyBinary());
+        command.insert(command.end(), options.begin(), options.end());
+        for (const std::string& a :
+             {batch.work().file("kelbor.ini"), std::string("XXX"), std::string("D")})
+            command.push_back(a);
+        return kt::runProgram(command, batch.work().path(),
+                              {{"KELBOR", hanging.path}, {"REAL", realBatch()}}, "",
+                              {"KELBOR_DBG"});
+    };
     {
         SCOPED_TRACE("the batch hangs");
-        FakeBatch hanging("exec \"$REAL\" silent.ini \"$2\" \"$3\"\n",
-                          "\"%REAL%\" silent.ini %2 %3\n");
-        kt::RunResult r =
-            kt::runProgram({kt::nightlyBinary(), "--time-limit", "5s",
-                            batch.work().file("kelbor.ini"), "XXX", "D"},
-                           batch.work().path(), {{"KELBOR", hanging.path}, {"REAL", realBatch()}},
-                           "", {"KELBOR_DBG"});
+        kt::RunResult r = hungNight({}, {"--time-limit", "5s"});
         EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
         EXPECT_TRUE(std::regex_match(
             r.out, std::regex(kStamp + "accounting day 2026-03-09, 1 day records; 0 follow-ups "
@@ -776,13 +784,7 @@ TEST(NightlyWrapper, OwnTimeLimitEndsANightHungOnASilentServer) {
     {
         // Windows' Ctrl+C, which Wine makes of SIGINT.
         SCOPED_TRACE("Ctrl+C while the batch hangs");
-        FakeBatch hanging("exec \"$REAL\" silent.ini \"$2\" \"$3\"\n",
-                          "\"%REAL%\" silent.ini %2 %3\n");
-        kt::RunResult r =
-            kt::runProgram({"/usr/bin/timeout", "-s", "INT", "5", kt::nightlyBinary(),
-                            batch.work().file("kelbor.ini"), "XXX", "D"},
-                           batch.work().path(), {{"KELBOR", hanging.path}, {"REAL", realBatch()}},
-                           "", {"KELBOR_DBG"});
+        kt::RunResult r = hungNight({"/usr/bin/timeout", "-s", "INT", "5"}, {});
         EXPECT_EQ(r.exitCode, 124) << r.out << r.err;
         EXPECT_TRUE(contains(r.out,
                              "; no errors; the batch ended with status 130; stopped by "
