@@ -42,7 +42,6 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -150,15 +149,22 @@ class TimeLimit {
     std::thread watcher_;
 };
 
+// How many decimal digits text holds from at on.
+std::size_t digitsAt(const std::string& text, std::size_t at) {
+    std::size_t n = 0;
+    while (at + n < text.size() && text[at + n] >= '0' && text[at + n] <= '9') ++n;
+    return n;
+}
+
 // A time limit as given on the command line: whole seconds, minutes or
 // hours ("90s", "45m", "6h"), at most a week. Returns the seconds, or -1
 // for anything else.
 long parseTimeLimit(const std::string& text) {
-    static const std::regex kLimit("([0-9]{1,6})([smh])");
-    std::smatch parts;
-    if (!std::regex_match(text, parts, kLimit)) return -1;
-    long unit = parts[2] == "s" ? 1 : parts[2] == "m" ? 60 : 3600;
-    long seconds = std::stol(parts[1]) * unit;
+    std::size_t digits = digitsAt(text, 0);
+    if (digits == 0 || digits > 6 || digits + 1 != text.size()) return -1;
+    char unit = text.back();
+    long scale = unit == 's' ? 1 : unit == 'm' ? 60 : unit == 'h' ? 3600 : 0;
+    long seconds = std::stol(text.substr(0, digits)) * scale;
     return seconds > 0 && seconds <= 7 * 24 * 3600 ? seconds : -1;
 }
 
@@ -284,8 +290,16 @@ std::vector<std::string> breaksAfterRun(const std::string& config, const Look& l
 
 // kelbortgb.yyyymmdd-hhmmss, with -N when two were written in one second.
 bool isKeptName(const std::string& name) {
-    static const std::regex kKept("kelbortgb\\.[0-9]{8}-[0-9]{6}(-[0-9]+)?");
-    return std::regex_match(name, kKept);
+    const std::string prefix = std::string(kParameterFile) + ".";
+    if (name.rfind(prefix, 0) != 0) return false;
+    std::size_t at = prefix.size();
+    if (digitsAt(name, at) != 8 || name.size() < at + 15 || name[at + 8] != '-' ||
+        digitsAt(name, at + 9) != 6)
+        return false;
+    at += 15;
+    // The optional -N; digitsAt stops at the end.
+    return at == name.size() || (name[at] == '-' && digitsAt(name, at + 1) > 0 &&
+                                 at + 1 + digitsAt(name, at + 1) == name.size());
 }
 
 // Moves a non-empty kelbortgb aside under the time it was last written, so

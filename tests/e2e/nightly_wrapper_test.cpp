@@ -464,6 +464,10 @@ TEST(NightlyWrapper, EachRunKeepsTheLastParameterFileUnderItsTime) {
         std::snprintf(name, sizeof name, "kelbortgb.202602%02d-013000", day);
         kt::writeFile(batch.work().file(name), "old\n");
     }
+    // The second of one second goes with the others; a file of another
+    // name the operator keeps stays.
+    kt::writeFile(batch.work().file("kelbortgb.20260101-013000-2"), "old\n");
+    kt::writeFile(batch.work().file("kelbortgb.20260101-013000.orig"), "mine\n");
     struct stat firstFile {};
     stat(batch.work().file("kelbortgb").c_str(), &firstFile);
     std::tm local{};
@@ -484,9 +488,10 @@ TEST(NightlyWrapper, EachRunKeepsTheLastParameterFileUnderItsTime) {
     EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")), "");
 
     std::vector<std::string> names = filesStartingWith(batch.work().path(), "kelbortgb");
-    ASSERT_EQ(names.size(), 15u) << "kelbortgb and 14 kept";
+    ASSERT_EQ(names.size(), 16u) << "kelbortgb, the operator's file and 14 kept";
     EXPECT_EQ(names[0], "kelbortgb");
-    EXPECT_EQ(names[1], "kelbortgb.20260203-013000");
+    EXPECT_EQ(names[1], "kelbortgb.20260101-013000.orig");
+    EXPECT_EQ(names[2], "kelbortgb.20260203-013000");
     EXPECT_EQ(names.back(), expected);
 
     // An empty kelbortgb is not kept.
