@@ -227,7 +227,8 @@ TEST(ConfigTool, RewriteReplacesTheFileWholeAndAFailedOneLeavesNothingBehind) {
     EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 8) << content;
     EXPECT_EQ(std::count(content.begin(), content.end(), '\r'), windowsTool() ? 8 : 0) << content;
     kt::RunResult shown = kt::runProgram(command({"show", ini}), "");
-    EXPECT_NE(shown.out.find("  LOGIN = second\n"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("  LOGIN = second\n"), std::string::npos)
+        << "exit " << shown.exitCode << ": " << shown.out << shown.err;
 
     // A folder in the file's place (with something in it) cannot be
     // replaced: the new file made beside it must go again.
@@ -240,6 +241,36 @@ TEST(ConfigTool, RewriteReplacesTheFileWholeAndAFailedOneLeavesNothingBehind) {
     EXPECT_EQ(failed.err.find("Pw-1"), std::string::npos) << failed.err;
     EXPECT_EQ(folderEntries(dir.path()), (std::set<std::string>{"kelbor.ini", "blocked.ini"}));
     EXPECT_EQ(kt::readFile(ini), content);
+}
+
+// A file that kelbor-config.exe wrote (CR LF) reads on Linux as it reads on
+// Windows, and one the Linux program wrote (LF) reads alike on Windows.
+TEST(ConfigTool, EitherPlatformsFileReadsAlikeOnBoth) {
+    if (!windowsTool()) GTEST_SKIP() << "compares kelbor-config.exe with the Linux program";
+    const std::string linuxTool = KELBOR_CONFIG_BIN;
+    kt::TempDir dir;
+    auto takes = [](const std::vector<std::string>& argv) {
+        kt::RunResult r = kt::runProgram(argv, "");
+        EXPECT_EQ(r.exitCode, 0) << argv[0] << ": " << r.err;
+        // Windows' show ends with the access list, which Linux does not show.
+        return r.out.substr(0, r.out.find("Access:\n"));
+    };
+    const std::vector<std::string> values = {"--login=nightly", "--dsn=Zeit DB", "--schema=qrv",
+                                             "--password-stdin"};
+    for (const std::string& writer : {kt::configBinary(), linuxTool}) {
+        SCOPED_TRACE(writer);
+        const std::string ini = dir.file(writer == linuxTool ? "linux.ini" : "windows.ini");
+        std::vector<std::string> argv = {writer, "write", ini};
+        argv.insert(argv.end(), values.begin(), values.end());
+        ASSERT_EQ(kt::runProgram(argv, "", {{"KELBOR_SERVICE_USER", "kelbor-no-such-user"}},
+                                 "Pw;\xE4-1\n")
+                      .exitCode,
+                  0);
+        const std::string onWindows = takes({kt::configBinary(), "show", ini, "--reveal"});
+        EXPECT_NE(onWindows.find("  PASS = Pw;\xE4-1\n"), std::string::npos) << onWindows;
+        EXPECT_NE(onWindows.find("  DATABASE = Zeit DB\n"), std::string::npos) << onWindows;
+        EXPECT_EQ(takes({linuxTool, "show", ini, "--reveal"}), onWindows);
+    }
 }
 
 // On Windows --group names the account or group that may read the file too
