@@ -10,12 +10,6 @@
 #include "frame/platform.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -78,7 +72,22 @@ std::string folderProblem(const std::string& path) {
     return "";
 }
 
+// Writes content to a new file beside path with the chosen access and puts
+// it in path's place; the platform's part of replaceFile.
+bool writeAndRename(const std::string& path, const std::string& content, const FileAccess& access,
+                    Failure& failure);
+
 }  // namespace
+
+bool replaceFile(const std::string& path, const std::string& content, const FileAccess& access,
+                 Failure& failure) {
+    std::string problem = folderProblem(path);
+    if (!problem.empty()) {
+        failure = {kExitFailure, "cannot write " + path + ": " + problem};
+        return false;
+    }
+    return writeAndRename(path, content, access, failure);
+}
 
 #ifdef _WIN32
 
@@ -336,13 +345,10 @@ bool chooseAccess(const std::string& path, const std::string* group, FileAccess&
     return true;
 }
 
-bool replaceFile(const std::string& path, const std::string& content, const FileAccess& access,
-                 Failure& failure) {
-    std::string problem = folderProblem(path);
-    if (!problem.empty()) {
-        failure = {kExitFailure, "cannot write " + path + ": " + problem};
-        return false;
-    }
+namespace {
+
+bool writeAndRename(const std::string& path, const std::string& content, const FileAccess& access,
+                    Failure& failure) {
     const std::string sddl = configFileSddl(writerSid(), access.readers);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
@@ -400,6 +406,8 @@ bool replaceFile(const std::string& path, const std::string& content, const File
     }
     return ok;
 }
+
+}  // namespace
 
 std::string describeAccess(const std::string& path) {
     FileSecurity security(path);
@@ -617,13 +625,10 @@ bool chooseAccess(const std::string& path, const std::string* group, FileAccess&
     return true;
 }
 
-bool replaceFile(const std::string& path, const std::string& content, const FileAccess& access,
-                 Failure& failure) {
-    std::string problem = folderProblem(path);
-    if (!problem.empty()) {
-        failure = {kExitFailure, "cannot write " + path + ": " + problem};
-        return false;
-    }
+namespace {
+
+bool writeAndRename(const std::string& path, const std::string& content, const FileAccess& access,
+                    Failure& failure) {
     std::string temp = path + ".XXXXXX";
     int fd = mkstemp(temp.data());
     if (fd < 0) {
@@ -652,6 +657,8 @@ bool replaceFile(const std::string& path, const std::string& content, const File
     }
     return ok;
 }
+
+}  // namespace
 
 std::string describeAccess(const std::string&) {
     // ls -l tells it.
