@@ -146,7 +146,7 @@ TEST(BadInputs, MalformedConfigurationFilesGiveAnEmptyLogin) {
                                          {}, "", {"KELBOR_DBG"});
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(fu::withoutTimeStamp(kt::readFile(dir.file("kelbor.log"))), empty);
+        EXPECT_EQ(fu::withoutTimeStamp(kt::readWritten(dir.file("kelbor.log"))), empty);
         EXPECT_FALSE(kt::fileExists(dir.file("kelbortgb")));
     }
 }
@@ -171,12 +171,14 @@ TEST(BadInputs, ConfigurationValuesAndParametersBeyondTheirLimits) {
     // Huge second and third parameters: only their exact text / first
     // character count.
     kt::TempDir dir;
-    std::string big(100000, 'D');  // within the kernel's limit for one argument
+    // Within the limit for one argument: Linux's, or the 32767 characters of
+    // a whole Windows command line.
+    std::string big(kt::underWine() ? 10000 : 100000, 'D');
     kt::RunResult r = kt::runProgram({kt::kelborBinary(), "missing.ini", "QUORV" + big, big, "4th"},
                                      dir.path(), {}, "", {"KELBOR_DBG"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(fu::withoutTimeStamp(kt::readFile(dir.file("kelbor.log"))), rejected("", ""));
+    EXPECT_EQ(fu::withoutTimeStamp(kt::readWritten(dir.file("kelbor.log"))), rejected("", ""));
     // Empty parameters: a full run with the log off.
     r = kt::runProgram({kt::kelborBinary(), "", "", ""}, dir.path(), {}, "", {"KELBOR_DBG"});
     EXPECT_EQ(r.exitCode, 0);
@@ -212,9 +214,9 @@ TEST(BadInputs, DatabaseTextsLongerThanTheirFieldsAreCut) {
                                      {}, "", {"KELBOR_DBG"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(fu::withoutTimeStamp(kt::readFile(work.file("kelbor.log"))),
+    EXPECT_EQ(fu::withoutTimeStamp(kt::readWritten(work.file("kelbor.log"))),
               "Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen RC:100 Pnr:1001 Fcd:KFL\n");
-    EXPECT_EQ(kt::readFile(work.file("kelbortgb")), "");
+    EXPECT_EQ(kt::readWritten(work.file("kelbortgb")), "");
     EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM QRV.Qrv321Bch WHERE BchVon = '20260309'"), "0");
 }
 
@@ -302,6 +304,9 @@ TEST(BadInputs, LogOrParameterFileThatIsNoPlainFile) {
     const std::string victimText = "[kelbor];KELBOR;login\n";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        // Wine 8 shows a symbolic link as the file it points to, never as a
+        // reparse point: the Windows programs cannot see one there.
+        if (c.plant == Plant::kLink && kt::underWine()) continue;
         fu::Batch batch;
         batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
         const std::string path = batch.work().file(c.file);
@@ -324,9 +329,9 @@ TEST(BadInputs, LogOrParameterFileThatIsNoPlainFile) {
         EXPECT_EQ(kt::readFile(victim), victimText);
         EXPECT_EQ(batch.accBookings("1001"), Bookings{"00:00:00 1 KF"});
         if (std::string(c.file) == "kelbor.log") {
-            EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")), fu::tgbLine("1001"));
+            EXPECT_EQ(kt::readWritten(batch.work().file("kelbortgb")), fu::tgbLine("1001"));
         } else {
-            EXPECT_EQ(fu::withoutTimeStamp(kt::readFile(batch.work().file("kelbor.log"))),
+            EXPECT_EQ(fu::withoutTimeStamp(kt::readWritten(batch.work().file("kelbor.log"))),
                       "Fehler: fopen(kelbortgb)!\n" + fu::generated("1001", 1, "KF"));
         }
     }
@@ -345,7 +350,7 @@ TEST(BadInputs, ConfigurationThatIsNoPlainFileGivesAnEmptyLogin) {
                            dir.path(), {}, "", {"KELBOR_DBG"});
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(fu::withoutTimeStamp(kt::readFile(dir.file("kelbor.log"))), rejected("", ""));
+        EXPECT_EQ(fu::withoutTimeStamp(kt::readWritten(dir.file("kelbor.log"))), rejected("", ""));
     }
 }
 

@@ -219,7 +219,7 @@ TEST(CatchUp, TheDayEntersOnlyTheAccountingDayStatement) {
 TEST(CatchUp, RefusesTodayLaterDaysAndWhatIsNoDay) {
     fu::Batch batch;
     batch.load(fu::twoPeopleNight());
-    kt::writeFile(batch.work().file("kelbortgb"), "kept\n");
+    kt::writeFile(batch.work().file("kelbortgb"), kt::asWritten("kept\n"));
     // The server's date is 2026-03-10.
     for (const char* day : {"20260310", "20260311", "99991231"}) {
         SCOPED_TRACE(day);
@@ -245,7 +245,7 @@ TEST(CatchUp, RefusesTodayLaterDaysAndWhatIsNoDay) {
     EXPECT_EQ(kt::readFile(batch.work().file("kelbor.log")), logBefore);
     EXPECT_EQ(batch.accBookings("1001"),
               (std::vector<std::string>{"07:00:00 1 ", "08:00:00 1 GL", "08:00:00 45 UR"}));
-    EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")), "kept\n");
+    EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")), kt::asWritten("kept\n"));
 
     kt::RunResult usage = kt::runProgram({kt::catchupBinary(), "kelbor.ini", fu::kAccDay, "XXX"},
                                          batch.work().path());
@@ -279,9 +279,10 @@ TEST(CatchUp, TakesTheWrappersLockOrTheOneItsStarterHolds) {
     const std::string asWrapper =
         "exec 9>>kelbor.lock; [ \"$LOCK\" = no ] || flock -n 9 || exit 99; KELBOR_LOCK_FD=9 "
         "exec \"$@\"";
-    kt::RunResult r = kt::runProgram(
-        {"/bin/sh", "-c", asWrapper, "sh", kt::catchupBinary(), ini, fu::kAccDay, "XXX", "D"},
-        batch.work().path(), {{"LOCK", "no"}});
+    kt::RunResult r =
+        kt::runProgram({"/bin/sh", "-c", asWrapper, "sh", kt::startable(kt::catchupBinary()), ini,
+                        fu::kAccDay, "XXX", "D"},
+                       batch.work().path(), {{"LOCK", "no"}});
     EXPECT_EQ(r.exitCode, 3) << r.err;
     EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor.log")));
     close(held);
@@ -289,7 +290,7 @@ TEST(CatchUp, TakesTheWrappersLockOrTheOneItsStarterHolds) {
     // A descriptor that is not kelbor.lock's is refused.
     kt::writeFile(batch.work().file("other"), "");
     r = kt::runProgram({"/bin/sh", "-c", "exec 9>>other; KELBOR_LOCK_FD=9 exec \"$@\"", "sh",
-                        kt::catchupBinary(), ini, fu::kAccDay, "XXX", "D"},
+                        kt::startable(kt::catchupBinary()), ini, fu::kAccDay, "XXX", "D"},
                        batch.work().path());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err,
@@ -298,11 +299,11 @@ TEST(CatchUp, TakesTheWrappersLockOrTheOneItsStarterHolds) {
     EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor.log")));
 
     // Started as the wrapper starts it, holding the lock: the day is done.
-    r = kt::runProgram(
-        {"/bin/sh", "-c", asWrapper, "sh", kt::catchupBinary(), ini, fu::kAccDay, "XXX", "D"},
-        batch.work().path());
+    r = kt::runProgram({"/bin/sh", "-c", asWrapper, "sh", kt::startable(kt::catchupBinary()), ini,
+                        fu::kAccDay, "XXX", "D"},
+                       batch.work().path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")),
+    EXPECT_EQ(kt::readWritten(batch.work().file("kelbortgb")),
               fu::tgbLine("1001") + fu::tgbLine("1002"));
     // And on its own, once nobody holds it.
     o = batch.catchUp(fu::kAccDay);
@@ -314,7 +315,8 @@ kt::RunResult wrapper(fu::Batch& batch) {
     std::string ini = batch.work().file("kelbor.ini");
     if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo-pw", batch.db().dsn(), "qrv");
     return kt::runProgram({kt::nightlyBinary(), ini, "XXX", "D"}, batch.work().path(),
-                          {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+                          {{"KELBOR", kt::startable(kt::kelborBinary(), kt::nightlyBinary())}}, "",
+                          {"KELBOR_DBG"});
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -334,8 +336,8 @@ std::string allParameterLines(const kt::TempDir& work) {
     }
     std::sort(kept.begin(), kept.end());
     std::string all;
-    for (const std::string& name : kept) all += kt::readFile(work.file(name));
-    return all + kt::readFile(work.file("kelbortgb"));
+    for (const std::string& name : kept) all += kt::readWritten(work.file(name));
+    return all + kt::readWritten(work.file("kelbortgb"));
 }
 
 // The nightly wrapper remembers the last good night and catches up the
@@ -460,7 +462,7 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
     EXPECT_EQ(night.exitCode, 0) << night.out;
     EXPECT_EQ(lines(night.out).size(), 1u) << night.out;
     EXPECT_EQ(kt::readFile(state), "last_processed_day 20260309\n");
-    EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")),
+    EXPECT_EQ(kt::readWritten(batch.work().file("kelbortgb")),
               fu::tgbLine("1001") + fu::tgbLine("1002"));
 }
 
@@ -477,7 +479,8 @@ TEST(WrapperCatchUp, AFailedMissedNightNamesItsOwnFollowUpsWithoutCredit) {
     batch.arm({{"ServerTime", "2026-03-12 02:30:00"}, {"FailOn", "SELECT FcdFlg FROM"}});
     kt::RunResult r = kt::runProgram(
         {kt::nightlyBinary(), "--day", "20260309", batch.work().file("kelbor.ini"), "XXX", "D"},
-        batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+        batch.work().path(), {{"KELBOR", kt::startable(kt::kelborBinary(), kt::nightlyBinary())}},
+        "", {"KELBOR_DBG"});
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_NE(r.out.find("accounting day 2026-03-09 (a missed night, caught up), 2 day records"),
               std::string::npos)

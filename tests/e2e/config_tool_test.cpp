@@ -395,7 +395,7 @@ TEST(ConfigShow, ShowsWhatTheBatchTakesAndWarnsAboutEntriesAnsweringEveryKey) {
         kt::RunResult run = kt::runProgram({kt::kelborBinary(), ini, "XXX", "D"}, dir.path(), {},
                                            "", {"KELBOR_DBG"});
         EXPECT_EQ(run.exitCode, 0);
-        std::string log = kt::readFile(dir.file("kelbor.log"));
+        std::string log = kt::readWritten(dir.file("kelbor.log"));
         if (!c.warns) {
             EXPECT_NE(log.find("Name:first Pwd:*** Net:dsn\n"), std::string::npos) << log;
         } else {
@@ -444,7 +444,7 @@ TEST(ConfigShow, MarksThePairsTheBatchPassesOver) {
     kt::RunResult run =
         kt::runProgram({kt::kelborBinary(), ini, "XXX", "D"}, dir.path(), {}, "", {"KELBOR_DBG"});
     EXPECT_EQ(run.exitCode, 0);
-    const std::string log = kt::readFile(dir.file("kelbor.log"));
+    const std::string log = kt::readWritten(dir.file("kelbor.log"));
     // Read, the pair numbered 0 would have answered every key.
     EXPECT_NE(log.find("Name:first Pwd:*** Net:dsn\n"), std::string::npos) << log;
 }

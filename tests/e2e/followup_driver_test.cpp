@@ -85,7 +85,7 @@ TEST(FollowUpDriver, ParameterFileIsReplacedEvenWhenNothingQualifies) {
 TEST(FollowUpDriver, RunThatDoesNotConnectKeepsTheParameterFile) {
     fu::Batch batch;
     kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", "NoSuchSource", "qrv");
-    kt::writeFile(batch.work().file("kelbortgb"), "4711    ,01.01.2020\n");
+    kt::writeFile(batch.work().file("kelbortgb"), kt::asWritten("4711    ,01.01.2020\n"));
     fu::Outcome o = batch.run();
     EXPECT_EQ(o.tgb, "4711    ,01.01.2020\n");
 }
@@ -181,7 +181,7 @@ TEST(FollowUpDriver, ConsoleTraceUnderKelborDbg) {
                   accAfter + "letzter Tagsatz!!!\n" + last +
                   "Parametersatz in Datei schreiben: 1001    ,09.03.2026\n!\n");
     // The log switch is off: the trace goes to the console only.
-    EXPECT_EQ(kt::readFile(batch.work().file("kelbor.log")), "");
+    EXPECT_EQ(kt::readWritten(batch.work().file("kelbor.log")), "");
 }
 
 TEST(FollowUpDriver, NoConsoleOutputWithoutKelborDbg) {
@@ -362,7 +362,7 @@ TEST(FollowUpDriver, RunKilledHalfWayLeavesWhatItDid) {
         "kill -TERM $pid\n"
         "wait $pid\n"
         "echo \"status $?\"\n";
-    kt::RunResult r = kt::runProgram({"/bin/sh", "-c", script, kt::kelborBinary()},
+    kt::RunResult r = kt::runProgram({"/bin/sh", "-c", script, kt::startable(kt::kelborBinary())},
                                      batch.work().path(), {}, "", {"KELBOR_DBG"});
     ASSERT_EQ(r.out, "status 143\n") << r.err;
 
@@ -374,8 +374,8 @@ TEST(FollowUpDriver, RunKilledHalfWayLeavesWhatItDid) {
     ASSERT_LT(booked, people);
     // Every entry and line is in the files up to the booking being made
     // when the batch stopped.
-    std::string log = fu::withoutTimeStamp(kt::readFile(batch.work().file("kelbor.log")));
-    std::string tgb = kt::readFile(batch.work().file("kelbortgb"));
+    std::string log = fu::withoutTimeStamp(kt::readWritten(batch.work().file("kelbor.log")));
+    std::string tgb = kt::readWritten(batch.work().file("kelbortgb"));
     std::string expectedLog, expectedTgb;
     for (int p = 0; p < booked - 1; ++p) {
         expectedLog += fu::generated(std::to_string(2000 + p), 1, "KF");

@@ -163,10 +163,10 @@ class Batch {
         Outcome o;
         o.result = kt::runProgram(argv, work_.path(), env, "", unset);
         if (kt::fileExists(work_.file("kelbor.log"))) {
-            o.log = withoutTimeStamp(kt::readFile(work_.file("kelbor.log")));
+            o.log = withoutTimeStamp(kt::readWritten(work_.file("kelbor.log")));
         }
         o.tgbExists = kt::fileExists(work_.file("kelbortgb"));
-        if (o.tgbExists) o.tgb = kt::readFile(work_.file("kelbortgb"));
+        if (o.tgbExists) o.tgb = kt::readWritten(work_.file("kelbortgb"));
         return o;
     }
 

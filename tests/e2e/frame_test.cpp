@@ -52,7 +52,7 @@ class Frame : public ::testing::Test {
     }
 
     std::string logPath() const { return dir_.file("kelbor.log"); }
-    std::string log() const { return kt::readFile(logPath()); }
+    std::string log() const { return kt::readWritten(logPath()); }
 
     kt::TempDir dir_;
     std::string ini_ = dir_.file("kelbor.ini");

@@ -34,7 +34,8 @@ namespace {
 // Runs the wrapper in the batch's working folder with the real batch (or
 // the program bin names).
 kt::RunResult nightly(fu::Batch& batch, const std::string& param3 = "D",
-                      const std::string& bin = kt::kelborBinary(),
+                      const std::string& bin = kt::startable(kt::kelborBinary(),
+                                                             kt::nightlyBinary()),
                       const std::vector<std::string>& before = {}) {
     std::string ini = batch.work().file("kelbor.ini");
     if (!kt::fileExists(ini)) kt::writeConfig(ini, "demo", "demo-pw", batch.db().dsn(), "qrv");
@@ -455,7 +456,7 @@ TEST(NightlyWrapper, EachRunKeepsTheLastParameterFileUnderItsTime) {
     kt::RunResult first = nightly(batch);
     EXPECT_EQ(first.exitCode, 0) << first.out;
     EXPECT_FALSE(contains(first.out, "kept")) << first.out;
-    const std::string firstLines = kt::readFile(batch.work().file("kelbortgb"));
+    const std::string firstLines = kt::readWritten(batch.work().file("kelbortgb"));
     EXPECT_EQ(firstLines, fu::tgbLine("1001"));
 
     // Kept files of two weeks and more before; the oldest ones go.
@@ -481,11 +482,11 @@ TEST(NightlyWrapper, EachRunKeepsTheLastParameterFileUnderItsTime) {
     EXPECT_TRUE(
         contains(again.out, std::string("; the previous kelbortgb is kept as ") + expected + "\n"))
         << again.out;
-    EXPECT_EQ(kt::readFile(batch.work().file(expected)), firstLines);
+    EXPECT_EQ(kt::readWritten(batch.work().file(expected)), firstLines);
     struct stat kept {};
     stat(batch.work().file(expected).c_str(), &kept);
     EXPECT_EQ(kept.st_nlink, 1u);
-    EXPECT_EQ(kt::readFile(batch.work().file("kelbortgb")), "");
+    EXPECT_EQ(kt::readWritten(batch.work().file("kelbortgb")), "");
 
     std::vector<std::string> names = filesStartingWith(batch.work().path(), "kelbortgb");
     ASSERT_EQ(names.size(), 16u) << "kelbortgb, the operator's file and 14 kept";
@@ -570,10 +571,11 @@ TEST(NightlyWrapper, StatusFileForMonitoring) {
 
     // Another place, chosen by the operator.
     kt::TempDir textfiles;
-    kt::RunResult elsewhere =
-        kt::runProgram({kt::nightlyBinary(), "--status-file", textfiles.file("kelbor.prom"),
-                        batch.work().file("kelbor.ini"), "XXX", "D"},
-                       batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+    kt::RunResult elsewhere = kt::runProgram(
+        {kt::nightlyBinary(), "--status-file", textfiles.file("kelbor.prom"),
+         batch.work().file("kelbor.ini"), "XXX", "D"},
+        batch.work().path(), {{"KELBOR", kt::startable(kt::kelborBinary(), kt::nightlyBinary())}},
+        "", {"KELBOR_DBG"});
     EXPECT_EQ(elsewhere.exitCode, 0) << elsewhere.out;
     EXPECT_TRUE(contains(kt::readFile(textfiles.file("kelbor.prom")), "kelbor_nightly_success 1"));
     EXPECT_EQ(filesStartingWith(textfiles.path(), ""),
@@ -719,10 +721,12 @@ TEST(NightlyWrapper, TimeLimitEndsANightHungOnASilentServer) {
     }
     {
         SCOPED_TRACE("the look before the run hangs");
-        kt::RunResult r = kt::runProgram(
-            {"/usr/bin/timeout", "-s", "TERM", "3", kt::nightlyBinary(),
-             batch.work().file("silent.ini"), "XXX", "D"},
-            batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+        kt::RunResult r =
+            kt::runProgram({"/usr/bin/timeout", "-s", "TERM", "3", kt::nightlyBinary(),
+                            batch.work().file("silent.ini"), "XXX", "D"},
+                           batch.work().path(),
+                           {{"KELBOR", kt::startable(kt::kelborBinary(), kt::nightlyBinary())}}, "",
+                           {"KELBOR_DBG"});
         EXPECT_EQ(r.exitCode, 124) << r.out << r.err;
         EXPECT_TRUE(contains(r.out, "kelbor run (not started): failed: stopped by a signal"))
             << r.out;
@@ -734,10 +738,12 @@ TEST(NightlyWrapper, TimeLimitEndsANightHungOnASilentServer) {
         kt::writeConfig(batch.work().file("timeout.ini"), "demo", "demo-pw",
                         "kelbor-silent-timeout", "qrv");
         auto start = std::chrono::steady_clock::now();
-        kt::RunResult r = kt::runProgram(
-            {"/usr/bin/timeout", "-s", "TERM", "60", kt::nightlyBinary(),
-             batch.work().file("timeout.ini"), "XXX", "D"},
-            batch.work().path(), {{"KELBOR", kt::kelborBinary()}}, "", {"KELBOR_DBG"});
+        kt::RunResult r =
+            kt::runProgram({"/usr/bin/timeout", "-s", "TERM", "60", kt::nightlyBinary(),
+                            batch.work().file("timeout.ini"), "XXX", "D"},
+                           batch.work().path(),
+                           {{"KELBOR", kt::startable(kt::kelborBinary(), kt::nightlyBinary())}}, "",
+                           {"KELBOR_DBG"});
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
         EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
         EXPECT_TRUE(contains(r.out,

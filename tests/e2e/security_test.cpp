@@ -57,7 +57,7 @@ TEST(Security, PasswordAppearsInNoLogConsoleOrTrace) {
         kt::writeConfig(batch.work().file("kelbor.ini"), kLogin, c.password, c.dsn, "qrv");
         // Debug console and verbose log both on: the most a run ever says.
         fu::Outcome o = batch.run("XXX", "D", {{"KELBOR_DBG", "1"}}, {});
-        std::string log = kt::readFile(batch.work().file("kelbor.log"));
+        std::string log = kt::readWritten(batch.work().file("kelbor.log"));
         EXPECT_FALSE(log.empty());
         EXPECT_FALSE(contains(log, kPassword));
         EXPECT_FALSE(contains(o.result.out, kPassword));
@@ -93,7 +93,7 @@ TEST(Security, LoginOrDataSourceThatIsThePasswordIsNeverUsed) {
         kt::RunResult r = kt::runProgram({kt::kelborBinary(), "kelbor.ini", "XXX", "D"}, dir.path(),
                                          {{"KELBOR_DBG", "1"}});
         EXPECT_EQ(r.exitCode, 0);
-        EXPECT_EQ(fu::withoutTimeStamp(kt::readFile(dir.file("kelbor.log"))),
+        EXPECT_EQ(fu::withoutTimeStamp(kt::readWritten(dir.file("kelbor.log"))),
                   "Fehler(DB-Connect)! RC:-1 Name:*** Pwd:*** Net:***\n"
                   "Info: DB-Connect nicht versucht! Name oder Net ist das Kennwort (ein Eintrag "
                   "mit Nummer 0 oder unter einer Kopfzeile ohne zwei \";\" beantwortet jeden "

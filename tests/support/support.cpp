@@ -46,21 +46,81 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+struct RouteChoice {
+    Route route;
+    bool wine;
+};
+
+const RouteChoice& routeChoice() {
+    static const RouteChoice chosen = [] {
+        const char* name = std::getenv("KELBOR_TEST_ROUTE");
+        std::string n = name == nullptr ? "standin" : name;
+        bool wine = n.rfind("wine-", 0) == 0;
+        if (wine) n = n.substr(5);
+        if (n != "standin" && n != "freetds") {
+            std::fprintf(stderr,
+                         "KELBOR_TEST_ROUTE must be standin, freetds, wine-standin or "
+                         "wine-freetds, not '%s'\n",
+                         name);
+            std::abort();
+        }
+        if (wine && (std::string(KELBOR_WINDOWS_DIR).empty() || std::string(WINE).empty())) {
+            std::fprintf(stderr, "the wine routes need KELBOR_WINDOWS_BUILD_DIR and wine\n");
+            std::abort();
+        }
+        // The build's prefix, whose persistent server the suite's wine.start
+        // started: with another prefix every run would start Wine afresh.
+        if (wine) setenv("WINEPREFIX", KELBOR_WINEPREFIX, 1);
+        return RouteChoice{n == "freetds" ? Route::FreeTds : Route::Standin, wine};
+    }();
+    return chosen;
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Under Wine, the Windows build's NAME.exe when it is built, else linuxPath.
+// The batch and kelbor-catchup are always built for Windows: there they
+// must be.
+std::string program(const std::string& name, const std::string& linuxPath, bool required) {
+    if (!underWine()) return linuxPath;
+    std::string exe = std::string(KELBOR_WINDOWS_DIR) + "/" + name + ".exe";
+    if (fileExists(exe)) return exe;
+    if (required) {
+        std::fprintf(stderr, "%s is not built (tools/build-windows)\n", exe.c_str());
+        std::abort();
+    }
+    return linuxPath;
+}
+
+}  // namespace
+
+Route route() {
+    return routeChoice().route;
+}
+
+bool underWine() {
+    return routeChoice().wine;
+}
+
 std::string sourceDir() {
     return KELBOR_SOURCE_DIR;
 }
 std::string kelborBinary() {
-    return KELBOR_BIN;
+    return program("kelbor", KELBOR_BIN, true);
 }
 std::string catchupBinary() {
-    return KELBOR_CATCHUP_BIN;
+    return program("kelbor-catchup", KELBOR_CATCHUP_BIN, true);
 }
 std::string configBinary() {
-    return KELBOR_CONFIG_BIN;
+    return program("kelbor-config", KELBOR_CONFIG_BIN, false);
 }
-
 std::string nightlyBinary() {
-    return KELBOR_NIGHTLY_BIN;
+    return program("kelbor-nightly", KELBOR_NIGHTLY_BIN, false);
 }
 std::string standinDriver() {
     return STANDIN_DRIVER;
@@ -70,17 +130,6 @@ std::string standinTdsServer() {
 }
 std::string freeTdsDriver() {
     return FREETDS_DRIVER;
-}
-
-Route route() {
-    static const Route chosen = [] {
-        const char* name = std::getenv("KELBOR_TEST_ROUTE");
-        if (name == nullptr || std::strcmp(name, "standin") == 0) return Route::Standin;
-        if (std::strcmp(name, "freetds") == 0) return Route::FreeTds;
-        std::fprintf(stderr, "KELBOR_TEST_ROUTE must be standin or freetds, not '%s'\n", name);
-        std::abort();
-    }();
-    return chosen;
 }
 
 std::string readFile(const std::string& path) {
@@ -99,6 +148,81 @@ void writeFile(const std::string& path, const std::string& content) {
 bool fileExists(const std::string& path) {
     std::error_code ec;
     return fs::exists(path, ec);
+}
+
+namespace {
+
+// Windows text as the tests expect it: every CR LF becomes LF. A line that
+// ends with LF alone is a failure naming what was read (once per text); a
+// CR elsewhere stays, so a line cut after its CR shows.
+std::string fromWindowsText(const std::string& text, const std::string& what) {
+    std::string out;
+    out.reserve(text.size());
+    bool reported = false;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n') {
+            out += text[i];
+            continue;
+        }
+        if (i > lineStart && text[i - 1] == '\r') {
+            out.back() = '\n';
+        } else {
+            if (!reported) {
+                ADD_FAILURE() << what << ": a line ends with LF alone, not CR LF: '"
+                              << text.substr(lineStart, i - lineStart) << "'";
+            }
+            reported = true;
+            out += '\n';
+        }
+        lineStart = i + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string readWritten(const std::string& path) {
+    std::string text = readFile(path);
+    return underWine() ? fromWindowsText(text, path) : text;
+}
+
+std::string asWritten(const std::string& text) {
+    if (!underWine()) return text;
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+std::string startable(const std::string& program, const std::string& starter) {
+    if (!endsWith(program, ".exe") || endsWith(starter, ".exe")) return program;
+    static std::map<std::string, std::string> launchers;
+    auto found = launchers.find(program);
+    if (found != launchers.end()) return found->second;
+    // One folder for this process's launchers, removed at its exit.
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/kelbor-test-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+        static char removeAtExit[512];
+        std::snprintf(removeAtExit, sizeof removeAtExit, "%s", pattern);
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(removeAtExit, ec);
+        });
+        return std::string(pattern);
+    }();
+    std::string path = dir + "/" + fs::path(program).stem().string();
+    // exec all the way down: the shell, wine's script and its loader each
+    // replace the one before, so the pid is the Windows program's.
+    writeFile(path, "#!/bin/sh\nWINEDEBUG=-all exec '" + std::string(WINE) + "' '" + program +
+                        "' \"$@\"\n");
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    launchers[program] = path;
+    return path;
 }
 
 namespace {
@@ -462,9 +586,22 @@ std::string StandinDb::scalar(const std::string& sql) {
     return rows[0][0];
 }
 
-RunResult runProgram(const std::vector<std::string>& argv, const std::string& cwd,
+RunResult runProgram(const std::vector<std::string>& command, const std::string& cwd,
                      const std::map<std::string, std::string>& env, const std::string& stdinText,
                      const std::vector<std::string>& unset, const Identity* as) {
+    // A Windows program, alone or under timeout, is started by Wine's
+    // loader, which execs its way to the program in the same process.
+    std::vector<std::string> argv = command;
+    std::string windowsProgram;
+    for (std::size_t i = 0; i < argv.size(); ++i) {
+        if (i > 0 && argv[0] != "/usr/bin/timeout") break;
+        if (endsWith(argv[i], ".exe")) {
+            windowsProgram = fs::path(argv[i]).filename().string();
+            argv.insert(argv.begin() + static_cast<std::ptrdiff_t>(i), WINE);
+            break;
+        }
+    }
+    if (!windowsProgram.empty()) underWine();  // sets WINEPREFIX
     RunResult result;
     int in[2], out[2], err[2];
     if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
@@ -477,6 +614,10 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         for (const auto& name : unset) unsetenv(name.c_str());
+        // Wine's own messages are not the program's (KELBOR_TEST_WINEDEBUG
+        // asks for some, when a run under Wine is looked into).
+        const char* wineDebug = std::getenv("KELBOR_TEST_WINEDEBUG");
+        if (!windowsProgram.empty()) setenv("WINEDEBUG", wineDebug ? wineDebug : "-all", 1);
         for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
         if (as != nullptr &&
             (setgroups(0, nullptr) != 0 || setgid(as->gid) != 0 || setuid(as->uid) != 0)) {
@@ -532,6 +673,10 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& cw
     int status = 0;
     waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (!windowsProgram.empty()) {
+        result.out = fromWindowsText(result.out, "standard output of " + windowsProgram);
+        result.err = fromWindowsText(result.err, "standard error of " + windowsProgram);
+    }
     return result;
 }
 

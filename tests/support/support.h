@@ -12,6 +12,13 @@
 // - "freetds": FreeTDS's ODBC driver talks TDS to a standin-tds server that
 //   the StandinDb starts on the file and stops when it is destroyed.
 // The same tests run on both; CTest registers each database test twice.
+//
+// "wine-standin" and "wine-freetds" are these two routes with the Windows
+// programs (a MinGW-w64 build) run under Wine in place of the Linux ones.
+// The data sources stay as they are: Wine's odbc32 hands the calls to this
+// machine's driver manager. What the Windows programs write ends its lines
+// with CR LF; readWritten() and runProgram() check that and hand the tests
+// the text with LF line ends, so one expectation serves every route.
 #pragma once
 
 #include <map>
@@ -28,8 +35,12 @@ Route route();
 inline bool onFreeTds() {
     return route() == Route::FreeTds;
 }
+// Whether this test process runs the Windows programs under Wine.
+bool underWine();
 
-// Paths of the project and the built programs.
+// Paths of the project and the built programs. Under Wine the programs are
+// the .exe files of the Windows build (a program not built for Windows yet
+// is the Linux one).
 std::string sourceDir();
 std::string kelborBinary();
 std::string catchupBinary();
@@ -40,6 +51,19 @@ std::string standinTdsServer();
 std::string freeTdsDriver();
 
 std::string readFile(const std::string& path);
+// A text file the programs wrote (kelbor.log, kelbortgb): under Wine every
+// line must end with CR LF (a bare LF is a test failure naming the file), and
+// the text comes back with LF line ends; on Linux it is readFile.
+std::string readWritten(const std::string& path);
+// text as the programs of this route write it: under Wine with CR LF for
+// every LF, e.g. for a kelbortgb an earlier run left.
+std::string asWritten(const std::string& text);
+// A program path for another program, starter, to start (a shell, timeout,
+// the wrapper through KELBOR): a .exe that a Linux program starts gets a
+// launcher script that execs it under Wine, so the started process is the
+// Windows program itself and a signal sent to it reaches that program; any
+// other path, or a .exe that a .exe starts, is returned as it is.
+std::string startable(const std::string& program, const std::string& starter = "/bin/sh");
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
 
@@ -166,6 +190,9 @@ struct Identity {
 // an empty value, still set in) the environment, feeding stdinText. Variables
 // named in unset are removed from the child's environment. With as (the
 // test running as root), the program runs as that identity.
+// A .exe as argv[0], or as the program of "/usr/bin/timeout DURATION", runs
+// under Wine; its standard output and error are checked and returned as
+// readWritten() does with a file.
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& cwd,
                      const std::map<std::string, std::string>& env = {},
                      const std::string& stdinText = "", const std::vector<std::string>& unset = {},
