@@ -359,7 +359,7 @@ TEST(WrapperCatchUp, MissedNightsAreCaughtUpOldestFirstBeforeTheNight) {
     wrapped.arm({{"ServerTime", kNights[0].clock}});
     kt::RunResult first = wrapper(wrapped);
     EXPECT_EQ(first.exitCode, 0) << first.out << first.err;
-    EXPECT_EQ(kt::readFile(state), "last_processed_day 20260309\n");
+    EXPECT_EQ(kt::readWritten(state), "last_processed_day 20260309\n");
     // Two nights missed; the fourth catches them up first.
     wrapped.arm({{"ServerTime", kNights[3].clock}});
     kt::RunResult fourth = wrapper(wrapped);
@@ -379,7 +379,7 @@ TEST(WrapperCatchUp, MissedNightsAreCaughtUpOldestFirstBeforeTheNight) {
     EXPECT_NE(summary[2].find("accounting day 2026-03-12, 3 day records; 2 follow-ups inserted"),
               std::string::npos)
         << summary[2];
-    EXPECT_EQ(kt::readFile(state), "last_processed_day 20260312\n");
+    EXPECT_EQ(kt::readWritten(state), "last_processed_day 20260312\n");
 
     EXPECT_EQ(bookingRows(wrapped.db()), bookingRows(nightly.db()));
     EXPECT_EQ(dayRows(wrapped.db()), dayRows(nightly.db()));
@@ -388,7 +388,7 @@ TEST(WrapperCatchUp, MissedNightsAreCaughtUpOldestFirstBeforeTheNight) {
     // The same night once more: nothing missed, yesterday re-run.
     kt::RunResult again = wrapper(wrapped);
     EXPECT_EQ(lines(again.out).size(), 1u) << again.out;
-    EXPECT_EQ(kt::readFile(state), "last_processed_day 20260312\n");
+    EXPECT_EQ(kt::readWritten(state), "last_processed_day 20260312\n");
 }
 
 // A missed night that fails (here one without day records) stops the
@@ -426,8 +426,9 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
               std::string::npos)
         << far.out;
     EXPECT_FALSE(kt::fileExists(batch.work().file("kelbor.log")));
-    EXPECT_NE(kt::readFile(batch.work().file("kelbor.prom")).find("\nkelbor_nightly_success 0\n"),
-              std::string::npos);
+    EXPECT_NE(
+        kt::readWritten(batch.work().file("kelbor.prom")).find("\nkelbor_nightly_success 0\n"),
+        std::string::npos);
 
     // Sunday the 8th has no open day records: an empty night.
     kt::writeFile(state, "last_processed_day 20260307\n");
@@ -450,9 +451,14 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
                                0),
               0u)
         << summary[1];
-    EXPECT_NE(summary[1].find("mark it done with \"echo 'last_processed_day 20260308' > "
-                              "kelbor-nightly.state\""),
-              std::string::npos);
+    // In the shell of the platform: cmd's echo on Windows.
+    EXPECT_NE(summary[1].find(kt::underWine()
+                                  ? "mark it done with \"echo last_processed_day 20260308 "
+                                    ">kelbor-nightly.state\""
+                                  : "mark it done with \"echo 'last_processed_day 20260308' > "
+                                    "kelbor-nightly.state\""),
+              std::string::npos)
+        << summary[1];
     EXPECT_EQ(batch.bookings("1001"), before1001);
     EXPECT_EQ(kt::readFile(state), "last_processed_day 20260307\n");
 
@@ -461,7 +467,7 @@ TEST(WrapperCatchUp, AFailedMissedNightStopsItAndAGapBeyondTheBoundIsNotCaughtUp
     kt::RunResult night = wrapper(batch);
     EXPECT_EQ(night.exitCode, 0) << night.out;
     EXPECT_EQ(lines(night.out).size(), 1u) << night.out;
-    EXPECT_EQ(kt::readFile(state), "last_processed_day 20260309\n");
+    EXPECT_EQ(kt::readWritten(state), "last_processed_day 20260309\n");
     EXPECT_EQ(kt::readWritten(batch.work().file("kelbortgb")),
               fu::tgbLine("1001") + fu::tgbLine("1002"));
 }

@@ -432,7 +432,10 @@ TEST(ConfigShow, MarksThePairsTheBatchPassesOver) {
     kt::RunResult r = tool({"show", ini});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("  PASS = (no entry: empty)\n"), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.substr(r.out.find("Entries:\n")),
+    // Windows adds the file's access list, which the test wrote.
+    std::string entries = r.out.substr(r.out.find("Entries:\n"));
+    if (kt::underWine()) entries.erase(std::min(entries.size(), entries.find("Access:\n")));
+    EXPECT_EQ(entries,
               "Entries:\n"
               "  line 1: ignored (header line over 199 bytes with its line feed)\n"
               "  1 LOGIN = first\n  3 DATABASE = dsn\n  4 SCHEMA = qrv.\n"
