@@ -637,15 +637,26 @@ RunResult runProgram(const std::vector<std::string>& command, const std::string&
     }
     fcntl(in[1], F_SETFL, O_NONBLOCK);
     bool outOpen = true, errOpen = true;
+    // Wine's own services, when a Windows program's start brings them up,
+    // inherit its standard handles and keep them open: for a .exe the run
+    // ends once the program has ended and its output has been drained.
+    bool ended = false;
+    int status = 0;
     while (outOpen || errOpen || in[1] >= 0) {
         pollfd fds[3];
         int n = 0;
         if (outOpen) fds[n++] = {out[0], POLLIN, 0};
         if (errOpen) fds[n++] = {err[0], POLLIN, 0};
         if (in[1] >= 0) fds[n++] = {in[1], POLLOUT, 0};
-        if (poll(fds, n, -1) < 0) {
+        int ready = poll(fds, n, windowsProgram.empty() ? -1 : 100);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             break;
+        }
+        if (ready == 0) {
+            if (ended) break;  // drained
+            ended = waitpid(pid, &status, WNOHANG) == pid;
+            continue;
         }
         for (int i = 0; i < n; ++i) {
             if (fds[i].revents == 0) continue;
@@ -670,8 +681,8 @@ RunResult runProgram(const std::vector<std::string>& command, const std::string&
     }
     close(out[0]);
     close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    if (in[1] >= 0) close(in[1]);
+    if (!ended) waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (!windowsProgram.empty()) {
         result.out = fromWindowsText(result.out, "standard output of " + windowsProgram);
