@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <thread>
@@ -581,6 +582,41 @@ TEST(NightlyWrapper, StatusFileForMonitoring) {
         contains(kt::readWritten(textfiles.file("kelbor.prom")), "kelbor_nightly_success 1"));
     EXPECT_EQ(filesStartingWith(textfiles.path(), ""),
               (std::vector<std::string>{".", "..", "kelbor.prom"}));
+}
+
+// Paths with blanks, as under "C:\\Program Files": the batch and
+// kelbor-catchup beside it start, and the configuration file's path reaches
+// them whole (on Windows a command line the programs split again).
+TEST(NightlyWrapper, PathsWithBlanksReachTheProgramsWhole) {
+    for (bool missedNight : {false, true}) {
+        SCOPED_TRACE(missedNight ? "a missed night, through kelbor-catchup" : "the night");
+        fu::Batch batch;
+        batch.load(fu::commonTypes() + fu::sickSinceFriday("1001"));
+        namespace fs = std::filesystem;
+        const fs::path programs = batch.work().file("the programs");
+        const fs::path configs = batch.work().file("my settings");
+        fs::create_directory(programs);
+        fs::create_directory(configs);
+        for (const std::string& program : {kt::kelborBinary(), kt::catchupBinary()}) {
+            fs::copy_file(program, programs / fs::path(program).filename());
+        }
+        const std::string ini = (configs / "kelbor night.ini").string();
+        kt::writeConfig(ini, "demo", "demo-pw", batch.db().dsn(), "qrv");
+        std::vector<std::string> command = {kt::nightlyBinary()};
+        if (missedNight) command.insert(command.end(), {"--day", "20260309"});
+        command.insert(command.end(), {ini, "XXX", "D"});
+        const std::string bin = (programs / fs::path(kt::kelborBinary()).filename()).string();
+        kt::RunResult r = kt::runProgram(command, batch.work().path(),
+                                         {{"KELBOR", kt::startable(bin, kt::nightlyBinary())}}, "",
+                                         {"KELBOR_DBG"});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, std::string("accounting day 2026-03-09") +
+                                        (missedNight ? " (a missed night, caught up)" : "") +
+                                        ", 1 day records; 1 follow-ups inserted"))
+            << r.out;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(batch.accBookings("1001"), std::vector<std::string>{"00:00:00 1 KF"});
+    }
 }
 
 TEST(NightlyWrapper, HelpAndVersionGoToStandardOutput) {
