@@ -188,9 +188,8 @@ void printUsage(std::ostream& out) {
         << " days. --day processes that one past accounting day\nthrough kelbor-catchup "
            "(beside KELBOR when it is set, else "
         << packageProgramsPlace() << ") instead.\n"
-        << "--time-limit stops a night still going after TIME (90s, 45m, 6h) as SIGTERM\nwould "
-           "(the batch "
-           "is stopped, the night fails).\n";
+        << "--time-limit stops a night still going after TIME (90s, 45m, 6h) as SIGTERM\n"
+           "would (the batch is stopped, the night fails).\n";
 }
 
 std::string errnoText(int error) {
