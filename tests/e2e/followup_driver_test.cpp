@@ -1,9 +1,11 @@
 // The run driver: the parameter file "kelbortgb", the walk over the
 // accounting day's records, a failing previous-day cursor, and the console
 // trace under KELBOR_DBG, a full disk, and a run killed half-way.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <map>
 #include <string>
 #include <vector>
@@ -335,6 +337,36 @@ TEST(FollowUpDriver, FailedWriteOrCloseOfTheParameterFileIsLogged) {
         // Bookings are made whatever becomes of the file.
         EXPECT_EQ(batch.accBookings("1003"), Bookings{"00:00:00 1 KF"});
     }
+}
+
+// A disk that fills up in the middle of a parameter line: the file is cut
+// back to where that line began, counting the bytes the platform wrote (on
+// Windows each line ends with CR LF, two bytes for the one of the text).
+// The file size limit (RLIMIT_FSIZE, which Wine's processes obey too) plays
+// the full disk; it falls into the second line on either platform. The log
+// stays off, since the limit would hold for it as well, and on the stand-in
+// route the batch itself writes the database file: only the FreeTDS routes,
+// where a server of its own does, can run it.
+TEST(FollowUpDriver, DiskFullInTheMiddleOfALineLeavesOnlyWholeLines) {
+    if (!kt::onFreeTds()) GTEST_SKIP() << "the batch writes the database file on this route";
+    fu::Batch batch;
+    batch.load(threeSick());
+    // The configuration file is written before the limit holds.
+    kt::writeConfig(batch.work().file("kelbor.ini"), "demo", "demo-pw", batch.db().dsn(), "qrv");
+    const std::size_t lineBytes = kt::asWritten(fu::tgbLine("1001")).size();
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = lineBytes + lineBytes / 2;
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    fu::Outcome o = batch.run("XXX", "X");
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(o.result.exitCode, 0) << o.result.err;
+    EXPECT_EQ(o.tgb, fu::tgbLine("1001"));
+    // The bookings are made whatever becomes of the file.
+    EXPECT_EQ(batch.accBookings("1003"), Bookings{"00:00:00 1 KF"});
 }
 
 // A run killed half-way leaves a log and a parameter file that list what it
