@@ -9,14 +9,8 @@
 #include <cstring>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <io.h>
-#include <windows.h>
+#include "frame/windows_api.h"
 #else
 #include <sys/file.h>
 #include <unistd.h>
@@ -300,21 +294,31 @@ int inheritedDescriptor(long long number) {
 
 #else  // POSIX
 
-int openInputFile(const char* path, LinkRule links, int& error) {
-    int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
-    if (links == LinkRule::kRefuse) flags |= O_NOFOLLOW;
-    int fd = open(path, flags);
+namespace {
+
+// Opens path with flags, without waiting (a FIFO without a peer is refused
+// at once), and tells what it is in st. Returns the descriptor, or -1 with
+// error set.
+int openAndStat(const char* path, int flags, struct stat& st, int& error) {
+    int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         error = errno;
         return -1;
     }
-    struct stat st {};
     if (fstat(fd, &st) != 0) {
         error = errno;
         close(fd);
         return -1;
     }
-    if (!S_ISREG(st.st_mode)) {
+    return fd;
+}
+
+}  // namespace
+
+int openInputFile(const char* path, LinkRule links, int& error) {
+    struct stat st {};
+    int fd = openAndStat(path, O_RDONLY | (links == LinkRule::kRefuse ? O_NOFOLLOW : 0), st, error);
+    if (fd >= 0 && !S_ISREG(st.st_mode)) {
         error = kNotRegularFile;
         close(fd);
         return -1;
@@ -323,19 +327,11 @@ int openInputFile(const char* path, LinkRule links, int& error) {
 }
 
 int openOutputFile(const char* name, OutputMode mode, int& error) {
-    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW;
     if (mode == OutputMode::kAppend) flags |= O_APPEND;
-    int fd = open(name, flags, 0666);
-    if (fd < 0) {
-        error = errno;
-        return -1;
-    }
     struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        error = errno;
-        close(fd);
-        return -1;
-    }
+    int fd = openAndStat(name, flags, st, error);
+    if (fd < 0) return -1;
     // A hard link planted in the file's place is a regular file too, but
     // writing it would truncate or append to the linked file elsewhere.
     error = !S_ISREG(st.st_mode) ? kNotRegularFile : st.st_nlink > 1 ? kHardLinked : 0;

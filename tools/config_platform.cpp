@@ -12,7 +12,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
+#include "frame/windows_api.h"
 // After windows.h, which they build on.
 #include <aclapi.h>
 #include <sddl.h>

@@ -11,15 +11,9 @@
 #include <cstring>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <direct.h>
 #include <io.h>
-#include <windows.h>
+#include "frame/windows_api.h"
 
 #include <mutex>
 #else
