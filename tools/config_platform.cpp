@@ -72,6 +72,14 @@ std::string folderProblem(const std::string& path) {
     return "";
 }
 
+// The refusal to replace path, a file of another account (owner as told to
+// the operator): whoever owns it could read the password written into it.
+Failure foreignOwner(const std::string& path, const std::string& owner) {
+    return {kExitFailure, "will not replace " + path + ": it belongs to " + owner +
+                              ", who could then read the password; remove it first "
+                              "(and check who may write its folder)"};
+}
+
 // Writes content to a new file beside path with the chosen access and puts
 // it in path's place; the platform's part of replaceFile.
 bool writeAndRename(const std::string& path, const std::string& content, const FileAccess& access,
@@ -302,10 +310,7 @@ bool chooseAccess(const std::string& path, const std::string* group, FileAccess&
     FileSecurity old(exists ? path : std::string());
     const bool known = exists && old.ok();
     if (known && old.owner != nullptr && !isWriterSystemOrAdministrators(old.owner, writer)) {
-        failure = {kExitFailure, "will not replace " + path + ": it belongs to " +
-                                     accountName(old.owner) +
-                                     ", who could then read the password; remove it first "
-                                     "(and check who may write its folder)"};
+        failure = foreignOwner(path, accountName(old.owner));
         return false;
     }
     if (group != nullptr) {
@@ -582,10 +587,7 @@ bool chooseAccess(const std::string& path, const std::string* group, FileAccess&
     struct stat st {};
     const bool exists = lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     if (exists && st.st_uid != 0 && st.st_uid != geteuid()) {
-        failure = {kExitFailure, "will not replace " + path + ": it belongs to the user " +
-                                     userName(st.st_uid) +
-                                     ", who could then read the password; remove it first "
-                                     "(and check who may write its folder)"};
+        failure = foreignOwner(path, "the user " + userName(st.st_uid));
         return false;
     }
     if (group != nullptr) {
