@@ -121,10 +121,10 @@ int openError(const char* name, int folderError) {
     return errnoOf(last);
 }
 
-// Keeps h only when it is a regular file (a disk file, no folder, and with
-// refuseLinks neither a reparse point nor a file of more than one name).
-// Returns 0, or the error with which h was closed.
-int checkRegular(HANDLE h, bool refuseLinks) {
+// Keeps h only when it is a regular file: a disk file, no folder, with
+// links kRefuse no reparse point, and with oneName no file of more than one
+// name. Returns 0, or the error with which h was closed.
+int checkRegular(HANDLE h, LinkRule links, bool oneName) {
     int error = 0;
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(h) != FILE_TYPE_DISK) {
@@ -133,9 +133,10 @@ int checkRegular(HANDLE h, bool refuseLinks) {
         error = errnoOf(GetLastError());
     } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         error = kNotRegularFile;
-    } else if (refuseLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    } else if (links == LinkRule::kRefuse &&
+               (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         error = ELOOP;
-    } else if (refuseLinks && info.nNumberOfLinks > 1) {
+    } else if (oneName && info.nNumberOfLinks > 1) {
         error = kHardLinked;
     }
     if (error != 0) CloseHandle(h);
@@ -163,7 +164,7 @@ HANDLE openForWriting(const char* name, DWORD share, int& error) {
         error = openError(name, EISDIR);
         return nullptr;
     }
-    error = checkRegular(h, true);
+    error = checkRegular(h, LinkRule::kRefuse, true);
     return error == 0 ? h : nullptr;
 }
 
@@ -184,7 +185,8 @@ int openInputFile(const char* path, LinkRule links, int& error) {
         error = openError(path, kNotRegularFile);
         return -1;
     }
-    error = checkRegular(h, links == LinkRule::kRefuse);
+    // As on Linux, a file read may have further names.
+    error = checkRegular(h, links, false);
     if (error != 0) return -1;
     return descriptorOf(h, _O_RDONLY, error);
 }

@@ -138,6 +138,17 @@ TEST_F(PlatformLayer, InputFilesAreReadByteForByteOnlyFromRegularFiles) {
     EXPECT_EQ(openInputFile("fifo", LinkRule::kFollow, error), -1);
     EXPECT_EQ(error, kNotRegularFile);
 #endif
+    // A file read may have a second name (only the output files refuse
+    // one): the wrapper reads a log that way as well.
+    put("first", "x\n");
+#ifdef _WIN32
+    ASSERT_TRUE(CreateHardLinkA("second", "first", nullptr));
+#else
+    ASSERT_EQ(link("first", "second"), 0);
+#endif
+    int linked = openInputFile("second", LinkRule::kRefuse, error);
+    EXPECT_GE(linked, 0) << error;
+    if (linked >= 0) closeFile(linked);
     // Carriage returns reach the reader as they are in the file (the
     // configuration reader takes CR LF and LF lines alike).
     put("kelbor.ini", "a\r\nb\n");
