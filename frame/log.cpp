@@ -29,11 +29,8 @@ constinit int logWriteFailed = 0;
 
 void writeEntry(const char* fixedText, const char* detailFmt, va_list ap) {
     std::fputs(fixedText, runContext.logFile);
-    // The entry ends in its line feed, so the detail's write is the one that
-    // reaches the file and fails with it.
     int rc = std::vfprintf(runContext.logFile, detailFmt, ap);
-    // Each entry goes to the file as it is written, so a run killed at any
-    // point leaves a log of everything it did up to then.
+    // The flush hands the whole entry to the file; a full disk fails it.
     if (std::fflush(runContext.logFile) != 0) rc = -1;
     if (logWriteFailed != 0 || (rc >= 0 && std::ferror(runContext.logFile) == 0)) return;
     // A log that silently stops (a full disk) would read like a quiet night.
