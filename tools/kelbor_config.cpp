@@ -141,7 +141,7 @@ bool askPassword(std::string& password, Failure& failure) {
 }
 
 // The options of one command: each takes a value or is a flag.
-struct OptionSpec {
+struct OptionKind {
     const char* name;
     bool takesValue;
 };
@@ -158,7 +158,7 @@ struct ParsedArgs {
 // A repeated or unknown option, a missing value and a value given to a flag
 // are usage errors.
 bool parseArgs(const std::string& command, const std::vector<std::string>& args,
-               std::initializer_list<OptionSpec> specs, ParsedArgs& parsed, Failure& failure) {
+               std::initializer_list<OptionKind> known, ParsedArgs& parsed, Failure& failure) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -176,11 +176,11 @@ bool parseArgs(const std::string& command, const std::vector<std::string>& args,
         }
         std::size_t eq = arg.find('=');
         std::string name = arg.substr(0, eq);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& s : specs) {
-            if (name == s.name) spec = &s;
+        const OptionKind* option = nullptr;
+        for (const OptionKind& s : known) {
+            if (name == s.name) option = &s;
         }
-        if (spec == nullptr) {
+        if (option == nullptr) {
             failure = {kExitUsage, command + ": unknown option " + name};
             return false;
         }
@@ -189,7 +189,7 @@ bool parseArgs(const std::string& command, const std::vector<std::string>& args,
             return false;
         }
         std::string value;
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (eq != std::string::npos) {
                 failure = {kExitUsage, command + ": " + name + " takes no value"};
                 return false;
@@ -433,7 +433,7 @@ int cmdDecipher(const ParsedArgs& parsed) {
 
 struct Command {
     const char* name;
-    std::initializer_list<OptionSpec> options;
+    std::initializer_list<OptionKind> options;
     int (*run)(const ParsedArgs&);
 };
 
